@@ -1,0 +1,25 @@
+#pragma once
+// Conversion between the program's UTF-8 text and UTF-16, with the
+// behaviour of the Windows conversion functions on invalid input: every
+// maximal ill-formed subsequence of UTF-8 becomes one U+FFFD, and every
+// unpaired surrogate of UTF-16 becomes U+FFFD.
+#include <string>
+#include <string_view>
+
+namespace kvx {
+
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// The length of the text in UTF-16 code units: the unit in which the
+// Windows limits (260-character paths, 256-character buffers) count.
+size_t Utf16Length(std::string_view utf8);
+
+// Decodes one code point at `pos`, advancing `pos`; an ill-formed
+// subsequence decodes as U+FFFD and is consumed whole.
+char32_t DecodeUtf8(std::string_view utf8, size_t& pos);
+
+// Appends the UTF-8 encoding of `cp`.
+void AppendUtf8(std::string& out, char32_t cp);
+
+}  // namespace kvx

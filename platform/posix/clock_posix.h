@@ -1,0 +1,11 @@
+#pragma once
+#include "platform/clock.h"
+
+namespace kvx {
+
+class PosixClock : public Clock {
+ public:
+  bool LocalNow(std::tm& out) override;
+};
+
+}  // namespace kvx

@@ -1,0 +1,81 @@
+#include "platform/posix/named_objects_posix.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/temp_dir.h"
+
+namespace kvx {
+namespace {
+
+using testing::TempDir;
+
+TEST(NamedMutex, ExistsWhileAnyHandleIsOpen) {
+  TempDir dir;
+  PosixNamedObjects objects(dir.path());
+  bool existed = true;
+  auto first = objects.CreateMutex("Global\\VeskQZRGlobalMutex", &existed);
+  ASSERT_NE(first, nullptr);
+  EXPECT_FALSE(existed);
+  auto second = objects.CreateMutex("Global\\VeskQZRGlobalMutex", &existed);
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(existed);
+  first.reset();
+  auto third = objects.CreateMutex("Global\\VeskQZRGlobalMutex", &existed);
+  EXPECT_TRUE(existed);  // the second handle still holds it
+  second.reset();
+  third.reset();
+  auto fourth = objects.CreateMutex("Global\\VeskQZRGlobalMutex", &existed);
+  EXPECT_FALSE(existed);
+  // Another name is another object.
+  auto other = objects.CreateMutex("Global\\Other", &existed);
+  EXPECT_FALSE(existed);
+}
+
+TEST(NamedMutex, AHolderThatDiesGivesTheNameUp) {
+  TempDir dir;
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    PosixNamedObjects objects(dir.path());
+    bool existed;
+    auto held = objects.CreateMutex("Global\\VeskQZRGlobalMutex", &existed);
+    char c = held && !existed ? '1' : '0';
+    (void)!write(ready[1], &c, 1);
+    pause();  // held until killed
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, '1');
+  PosixNamedObjects objects(dir.path());
+  bool existed = false;
+  EXPECT_NE(objects.CreateMutex("Global\\VeskQZRGlobalMutex", &existed), nullptr);
+  EXPECT_TRUE(existed);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_NE(objects.CreateMutex("Global\\VeskQZRGlobalMutex", &existed), nullptr);
+  EXPECT_FALSE(existed);
+  close(ready[0]);
+  close(ready[1]);
+}
+
+TEST(NamedMutex, MissingFolderFailsCleanly) {
+  PosixNamedObjects objects("/nonexistent/kvx/objects");
+  bool existed = false;
+  EXPECT_EQ(objects.CreateMutex("Global\\X", &existed), nullptr);
+}
+
+TEST(NamedMutex, NamesBecomeSafeFileNames) {
+  EXPECT_EQ(ObjectFileName("Global\\VeskQZRGlobalMutex"), "VeskQZRGlobalMutex");
+  EXPECT_EQ(ObjectFileName("KVXShareMemUserMutex"), "KVXShareMemUserMutex");
+  EXPECT_EQ(ObjectFileName("Local\\a/b c"), "a%2Fb%20c");
+  EXPECT_EQ(ObjectFileName("Global\\..\\x"), "..%5Cx");
+}
+
+}  // namespace
+}  // namespace kvx

@@ -1,0 +1,143 @@
+#include "platform/posix/path_map.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <vector>
+
+#include "core/utf.h"
+
+namespace kvx {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+char32_t FoldCase(char32_t c) {
+  if (c >= 'A' && c <= 'Z') return c + 32;
+  if (c < 0x80) return c;
+  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;
+  if (c >= 0x100 && c <= 0x17F) {
+    // Latin Extended-A pairs upper/lower as even/odd, except in two runs.
+    const bool odd_upper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (odd_upper) return (c & 1) ? c + 1 : c;
+    return (c & 1) ? c : c + 1;
+  }
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
+  if (c >= 0x410 && c <= 0x42F) return c + 32;
+  if (c >= 0x400 && c <= 0x40F) return c + 80;
+  return c;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// The entry of `folder` that equals `name` without regard to case; the
+// smallest such name when there are several, so the choice is stable.
+bool FindIgnoringCase(const std::string& folder, const std::string& name, std::string& found) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return false;
+  bool any = false;
+  while (dirent* e = readdir(dir)) {
+    const std::string entry = e->d_name;
+    if (entry == "." || entry == "..") continue;
+    if (FileNamesEqualIgnoringCase(entry, name) && (!any || entry < found)) {
+      found = entry;
+      any = true;
+    }
+  }
+  closedir(dir);
+  return any;
+}
+
+}  // namespace
+
+bool FileNamesEqualIgnoringCase(std::string_view a, std::string_view b) {
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size())
+    if (FoldCase(DecodeUtf8(a, i)) != FoldCase(DecodeUtf8(b, j))) return false;
+  return i == a.size() && j == b.size();
+}
+
+PathMap::PathMap(std::string machine_folder) : machine_folder_(std::move(machine_folder)) {}
+
+std::string PathMap::DriveLink(char letter) const {
+  std::string link = machine_folder_ + "/dosdevices/";
+  link += static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+  link += ':';
+  return link;
+}
+
+bool PathMap::ToNative(std::string_view path, std::string& native) const {
+  native.clear();
+  if (path.empty()) return false;
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return false;
+
+  std::string base;
+  std::string_view rest = path;
+  if (path.size() >= 2 && path[1] == ':') {
+    const char letter = path[0];
+    if (letter == 'z' || letter == 'Z') {
+      base = "/";
+    } else if (std::isalpha(static_cast<unsigned char>(letter)) || letter == '~') {
+      char target[4096];
+      const std::string link = DriveLink(letter);
+      const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+      if (n <= 0) return false;
+      base.assign(target, static_cast<size_t>(n));
+      if (base[0] != '/') base = machine_folder_ + "/dosdevices/" + base;
+    } else {
+      return false;
+    }
+    rest = path.substr(2);  // a drive-relative path counts from the drive's root
+  } else if (IsSeparator(path[0])) {
+    base = "/";
+  } else {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return false;
+    base = cwd;
+  }
+
+  // Split into components; "." goes, ".." takes one back, never above the base.
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= rest.size()) {
+    size_t end = start;
+    while (end < rest.size() && !IsSeparator(rest[end])) ++end;
+    const std::string_view part = rest.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.emplace_back(part);
+    }
+    start = end + 1;
+  }
+
+  native = base;
+  bool searching = true;  // once a component is missing, the rest is taken as written
+  for (const std::string& part : parts) {
+    const std::string folder = native;
+    if (native.back() != '/') native += '/';
+    std::string found;
+    if (searching && !Exists(native + part) && FindIgnoringCase(folder, part, found)) {
+      native += found;
+    } else {
+      native += part;
+      if (searching && !Exists(native)) searching = false;
+    }
+  }
+  return true;
+}
+
+std::string PathMap::ToWindows(std::string_view native) {
+  std::string out = "Z:";
+  for (char c : native) out += c == '/' ? '\\' : c;
+  if (out.size() == 2) out += '\\';
+  return out;
+}
+
+}  // namespace kvx

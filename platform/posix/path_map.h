@@ -1,0 +1,36 @@
+#pragma once
+// Windows path strings mapped onto the POSIX file system, the way a Wine
+// prefix maps them: a drive letter (and the drive "~") resolves through the
+// symbolic links "dosdevices/<letter>:" of the machine folder; "Z:" is "/";
+// a rooted path without a drive is on "Z:"; a relative path is relative to
+// the working folder; both "\" and "/" separate; a name that is not found
+// exactly is looked up without regard to case.
+#include <string>
+#include <string_view>
+
+namespace kvx {
+
+class PathMap {
+ public:
+  explicit PathMap(std::string machine_folder);
+
+  // The POSIX path for `windows_path`. False, with `native` empty, when the
+  // path names no place on this machine: an undefined drive, a device
+  // ("\\.\NAME"), a network path, or an empty text.
+  bool ToNative(std::string_view windows_path, std::string& native) const;
+
+  // The Windows form of an absolute POSIX path: "Z:" and "\" separators.
+  static std::string ToWindows(std::string_view native_absolute);
+
+  // The folder that the drive link of `letter` names ("dosdevices/c:").
+  std::string DriveLink(char letter) const;
+
+ private:
+  std::string machine_folder_;
+};
+
+// Whether two file names are equal without regard to case, as the Windows
+// volumes compare them (Latin, Greek and Cyrillic letters fold).
+bool FileNamesEqualIgnoringCase(std::string_view a, std::string_view b);
+
+}  // namespace kvx

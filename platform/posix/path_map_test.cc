@@ -1,0 +1,101 @@
+#include "platform/posix/path_map.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "tests/temp_dir.h"
+
+namespace kvx {
+namespace {
+
+using testing::MakeDirs;
+using testing::TempDir;
+using testing::WriteFile;
+
+class PathMapTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeDirs(machine / "dosdevices");
+    MakeDirs(volume / "QUARLE.000/John");
+    WriteFile(volume / "QUARLE.000/John/kvxaccount.ini", "x");
+    ASSERT_EQ(symlink(volume.path().c_str(), (machine / "dosdevices/~:").c_str()), 0);
+  }
+  TempDir machine, volume;
+  PathMap map{machine.path()};
+};
+
+TEST_F(PathMapTest, DriveLettersResolveThroughTheDriveMap) {
+  std::string native;
+  ASSERT_TRUE(map.ToNative("~:\\QUARLE.000\\John\\kvxaccount.ini", native));
+  EXPECT_EQ(native, volume.path() + "/QUARLE.000/John/kvxaccount.ini");
+  ASSERT_TRUE(map.ToNative("~:", native));
+  EXPECT_EQ(native, volume.path());
+  // A drive that is not defined names nothing.
+  EXPECT_FALSE(map.ToNative("C:\\Windows", native));
+  EXPECT_TRUE(native.empty());
+  EXPECT_FALSE(map.ToNative("Q:", native));
+}
+
+TEST_F(PathMapTest, NamesAreFoundWithoutRegardToCase) {
+  std::string native;
+  ASSERT_TRUE(map.ToNative("~:\\quarle.000\\JOHN\\KVXACCOUNT.INI", native));
+  EXPECT_EQ(native, volume.path() + "/QUARLE.000/John/kvxaccount.ini");
+  // A missing name is kept as written, and so is everything after it.
+  ASSERT_TRUE(map.ToNative("~:/quarle.000/Mary/KvxAccount.ini", native));
+  EXPECT_EQ(native, volume.path() + "/QUARLE.000/Mary/KvxAccount.ini");
+}
+
+TEST_F(PathMapTest, BothSeparatorsAndDotsAreUnderstood) {
+  std::string native;
+  ASSERT_TRUE(map.ToNative("~:\\QUARLE.000/sub\\..\\.\\John", native));
+  EXPECT_EQ(native, volume.path() + "/QUARLE.000/John");
+  // ".." never climbs above the drive's root.
+  ASSERT_TRUE(map.ToNative("~:\\..\\..\\QUARLE.000", native));
+  EXPECT_EQ(native, volume.path() + "/QUARLE.000");
+}
+
+TEST_F(PathMapTest, ZIsTheRootAndRootedPathsLieOnIt) {
+  std::string native;
+  ASSERT_TRUE(map.ToNative("Z:\\tmp", native));
+  EXPECT_EQ(native, "/tmp");
+  ASSERT_TRUE(map.ToNative("z:", native));
+  EXPECT_EQ(native, "/");
+  ASSERT_TRUE(map.ToNative("\\tmp\\x", native));
+  EXPECT_EQ(native, "/tmp/x");
+}
+
+TEST_F(PathMapTest, RelativePathsCountFromTheWorkingFolder) {
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(volume.path().c_str()), 0);
+  std::string native;
+  const bool ok = map.ToNative("quarle.000\\john", native);
+  ASSERT_EQ(chdir(cwd), 0);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(native, volume.path() + "/QUARLE.000/John");
+}
+
+TEST_F(PathMapTest, DevicesNetworkPathsAndEmptyTextNameNoFile) {
+  std::string native;
+  EXPECT_FALSE(map.ToNative("\\\\.\\KVXIO", native));
+  EXPECT_FALSE(map.ToNative("\\\\server\\share\\x", native));
+  EXPECT_FALSE(map.ToNative("", native));
+  EXPECT_FALSE(map.ToNative("1:\\x", native));
+}
+
+TEST(PathMapWindowsForm, AbsolutePathsBecomeZPaths) {
+  EXPECT_EQ(PathMap::ToWindows("/work/build/bin/QZRRemote"), "Z:\\work\\build\\bin\\QZRRemote");
+  EXPECT_EQ(PathMap::ToWindows("/"), "Z:\\");
+}
+
+TEST(FileNameCase, LettersBeyondAsciiFold) {
+  EXPECT_TRUE(FileNamesEqualIgnoringCase("ÄRGER", "ärger"));
+  EXPECT_TRUE(FileNamesEqualIgnoringCase("ΑΒΓ", "αβγ"));
+  EXPECT_TRUE(FileNamesEqualIgnoringCase("ПРИВЕТ", "привет"));
+  EXPECT_TRUE(FileNamesEqualIgnoringCase("ŁÓDŹ", "łódź"));
+  EXPECT_FALSE(FileNamesEqualIgnoringCase("john", "johnny"));
+  EXPECT_FALSE(FileNamesEqualIgnoringCase("a", "b"));
+}
+
+}  // namespace
+}  // namespace kvx

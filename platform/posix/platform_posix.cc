@@ -1,0 +1,63 @@
+// The POSIX platform: every interface of platform/ over this machine and
+// its machine folder.
+#include <memory>
+
+#include "platform/libxml2/xml_dom_libxml2.h"
+#include "platform/platform.h"
+#include "platform/posix/ansi_text_posix.h"
+#include "platform/posix/clock_posix.h"
+#include "platform/posix/console_posix.h"
+#include "platform/posix/debug_output_posix.h"
+#include "platform/posix/file_system_posix.h"
+#include "platform/posix/machine_folder.h"
+#include "platform/posix/named_objects_posix.h"
+#include "platform/posix/path_map.h"
+#include "platform/posix/process_posix.h"
+#include "platform/posix/security_posix.h"
+#include "platform/posix/string_resources_posix.h"
+
+namespace kvx {
+
+namespace {
+
+struct PosixPlatform : Platform {
+  PosixPlatform()
+      : paths_(MachineFolder()),
+        debug_(MachineFolder()),
+        files_(paths_),
+        objects_(MachinePath("objects")),
+        security_(paths_),
+        xml_(CreateLibxml2Services([this](const std::string& windows, std::string& native) {
+          return paths_.ToNative(windows, native);
+        })) {
+    EnsureMachineDir("objects", true);
+    debug = &debug_;
+    console = &console_;
+    files = &files_;
+    objects = &objects_;
+    process = &process_;
+    security = &security_;
+    strings = &strings_;
+    ansi = &ansi_;
+    clock = &clock_;
+    xml = xml_.get();
+  }
+
+  PathMap paths_;
+  PosixDebugOutput debug_;
+  PosixConsole console_;
+  PosixFileSystem files_;
+  PosixNamedObjects objects_;
+  PosixProcess process_;
+  PosixSecurity security_;
+  PosixStringResources strings_;
+  PosixAnsiText ansi_;
+  PosixClock clock_;
+  std::unique_ptr<XmlServices> xml_;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> CreatePlatform() { return std::make_unique<PosixPlatform>(); }
+
+}  // namespace kvx

@@ -1,0 +1,170 @@
+#include "tests/fakes.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/string_table.h"
+
+namespace kvx::testing {
+
+bool RecordingDebug::Has(const std::string& line) const { return IndexOf(line) >= 0; }
+
+long RecordingDebug::IndexOf(const std::string& line) const {
+  auto it = std::find(lines.begin(), lines.end(), line);
+  return it == lines.end() ? -1 : static_cast<long>(it - lines.begin());
+}
+
+std::string FakeStrings::Load(int id) {
+  const char* text = StringTableText(kLangEnglish, id);
+  return text ? text : "";
+}
+
+bool FakeProcess::QueryVersion(bool extended, OsVersion& out) {
+  if (extended ? !extended_ok : !plain_ok) return false;
+  out.major = major;
+  out.platform_id = 2;
+  return true;
+}
+
+bool FakeSecurity::ReadAdminGroup(AdminGroupState& out) {
+  out = AdminGroupState();
+  if (!readable) return false;
+  out = state;
+  return true;
+}
+
+namespace {
+
+class FakeMutex : public NamedMutex {
+ public:
+  FakeMutex(FakeObjects& owner, std::string name) : owner_(owner), name_(std::move(name)) {}
+  ~FakeMutex() override { --owner_.open[name_]; }
+
+ private:
+  FakeObjects& owner_;
+  std::string name_;
+};
+
+class MemoryFile : public File {
+ public:
+  explicit MemoryFile(std::string& contents) : contents_(contents) {}
+  bool Write(const void* data, size_t size) override {
+    contents_.append(static_cast<const char*>(data), size);
+    return true;
+  }
+  bool Flush() override { return true; }
+
+ private:
+  std::string& contents_;
+};
+
+}  // namespace
+
+std::unique_ptr<NamedMutex> FakeObjects::CreateMutex(const std::string& name, bool* already_existed) {
+  if (fail) return nullptr;
+  *already_existed = open[name] > 0;
+  ++open[name];
+  return std::make_unique<FakeMutex>(*this, name);
+}
+
+int MemoryFiles::Access(const std::string& path, int) { return files.count(path) ? 0 : ENOENT; }
+
+std::unique_ptr<File> MemoryFiles::Open(const std::string& path, const char* mode, int* error) {
+  if (std::find(refused.begin(), refused.end(), path) != refused.end()) {
+    if (error) *error = EACCES;
+    return nullptr;
+  }
+  std::string& contents = files[path];
+  if (mode[0] == 'w') contents.clear();
+  return std::make_unique<MemoryFile>(contents);
+}
+
+bool FakeClock::LocalNow(std::tm& out) {
+  if (!ok) return false;
+  out = std::tm{};
+  out.tm_year = 110;
+  out.tm_mon = 4;
+  out.tm_mday = 4;
+  out.tm_hour = 13;
+  out.tm_min = 7;
+  return true;
+}
+
+std::string FakeAnsi::FromUtf8(std::string_view text) {
+  if (utf8) return std::string(text);
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if ((c & 0xC0) != 0x80) {
+      out += '?';
+    }
+  }
+  return out;
+}
+
+}  // namespace kvx::testing
+
+namespace kvx::testing {
+
+namespace {
+
+const char* VersionName(XmlClassVersion v) {
+  switch (v) {
+    case XmlClassVersion::k60: return "60";
+    case XmlClassVersion::k30: return "30";
+    case XmlClassVersion::k40: return "40";
+    case XmlClassVersion::k26: return "26";
+  }
+  return "?";
+}
+
+class FakeCache : public XmlSchemaCache {
+ public:
+  explicit FakeCache(FakeXml& owner) : owner_(owner) {}
+  bool Add(const std::string& ns, const std::string& location) override {
+    owner_.calls.push_back("add " + ns + " " + location);
+    return owner_.add_ok;
+  }
+
+ private:
+  FakeXml& owner_;
+};
+
+class FakeDocument : public XmlDocument {
+ public:
+  explicit FakeDocument(FakeXml& owner) : owner_(owner) {}
+  void SetSchemas(std::shared_ptr<XmlSchemaCache> s) override {
+    owner_.calls.push_back(s ? "schemas" : "no schemas");
+  }
+  void SetAsync(bool on) override { owner_.calls.push_back(on ? "async" : "sync"); }
+  void SetValidateOnParse(bool on) override { owner_.calls.push_back(on ? "validate" : "no validate"); }
+  void SetResolveExternals(bool on) override { owner_.calls.push_back(on ? "externals" : "no externals"); }
+  void SetPreserveWhiteSpace(bool on) override { owner_.calls.push_back(on ? "preserve" : "no preserve"); }
+  bool Load(const std::string& path) override {
+    owner_.calls.push_back("load " + path);
+    return owner_.load_error.code == 0;
+  }
+  XmlParseError ParseError() override { return owner_.load_error; }
+  std::unique_ptr<XmlNodeList> SelectNodes(const std::string&) override { return nullptr; }
+
+ private:
+  FakeXml& owner_;
+};
+
+}  // namespace
+
+std::unique_ptr<XmlDocument> FakeXml::CreateDocument(XmlClassVersion version) {
+  calls.push_back(std::string("doc ") + VersionName(version));
+  if (std::find(documents.begin(), documents.end(), version) == documents.end()) return nullptr;
+  return std::make_unique<FakeDocument>(*this);
+}
+
+std::shared_ptr<XmlSchemaCache> FakeXml::CreateSchemaCache(XmlClassVersion version) {
+  calls.push_back(std::string("cache ") + VersionName(version));
+  if (std::find(caches.begin(), caches.end(), version) == caches.end()) return nullptr;
+  return std::make_shared<FakeCache>(*this);
+}
+
+}  // namespace kvx::testing

@@ -1,0 +1,125 @@
+#pragma once
+// Fakes of the platform interfaces for unit tests: each records what it
+// was asked and answers what the test set.
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/command_processor.h"
+#include "platform/platform.h"
+
+namespace kvx::testing {
+
+class RecordingDebug : public DebugOutput {
+ public:
+  void Write(std::string_view text) override { lines.emplace_back(text); }
+  bool Has(const std::string& line) const;
+  // The index of the first line equal to `line`, or -1.
+  long IndexOf(const std::string& line) const;
+  std::vector<std::string> lines;
+};
+
+class RecordingConsole : public Console {
+ public:
+  void Write(std::string_view text) override { text_ += text; }
+  std::string text_;
+};
+
+// The English string table.
+class FakeStrings : public StringResources {
+ public:
+  std::string Load(int id) override;
+};
+
+class FakeProcess : public Process {
+ public:
+  std::string ModuleFileName() override { return module; }
+  bool QueryVersion(bool extended, OsVersion& out) override;
+  void ComInitialize() override { ++com_init; }
+  void ComUninitialize() override { ++com_uninit; }
+
+  std::string module = "C:\\tools\\QZRRemote.exe";
+  bool extended_ok = true, plain_ok = true;
+  unsigned major = 10;
+  int com_init = 0, com_uninit = 0;
+};
+
+class FakeSecurity : public Security {
+ public:
+  bool ReadAdminGroup(AdminGroupState& out) override;
+  void LaunchElevated(const std::string& executable, const std::string& parameter) override {
+    launches.emplace_back(executable, parameter);
+  }
+  bool readable = true;
+  AdminGroupState state{true, true};
+  std::vector<std::pair<std::string, std::string>> launches;
+};
+
+class FakeObjects : public NamedObjects {
+ public:
+  std::unique_ptr<NamedMutex> CreateMutex(const std::string& name, bool* already_existed) override;
+  bool fail = false;
+  std::map<std::string, int> open;  // handles per name
+};
+
+// Files held in memory, written through Open; Access answers for them.
+class MemoryFiles : public FileSystem {
+ public:
+  int Access(const std::string& path, int mode) override;
+  std::unique_ptr<File> Open(const std::string& path, const char* mode, int* error) override;
+  std::map<std::string, std::string> files;
+  std::vector<std::string> refused;  // paths whose open fails
+};
+
+class FakeClock : public Clock {
+ public:
+  bool LocalNow(std::tm& out) override;
+  bool ok = true;
+};
+
+// Narrow text that is UTF-8, or ASCII with "?" for everything else.
+class FakeAnsi : public AnsiText {
+ public:
+  std::string FromUtf8(std::string_view utf8) override;
+  bool IsUtf8() override { return utf8; }
+  bool utf8 = true;
+};
+
+class RecordingCommands : public CommandProcessor {
+ public:
+  bool DoRemoteCmdFile(XmlDocument&) override {
+    ++documents;
+    return driver_result;
+  }
+  bool CopyPersistentData(const std::string& folder) override {
+    copies.push_back(folder);
+    return copy_result;
+  }
+  int documents = 0;
+  bool driver_result = true, copy_result = true;
+  std::vector<std::string> copies;
+};
+
+}  // namespace kvx::testing
+
+namespace kvx::testing {
+
+// XML services whose classes, schema registration and load outcome the test
+// chooses; documents select nothing.
+class FakeXml : public XmlServices {
+ public:
+  std::unique_ptr<XmlDocument> CreateDocument(XmlClassVersion version) override;
+  std::shared_ptr<XmlSchemaCache> CreateSchemaCache(XmlClassVersion version) override;
+
+  std::vector<XmlClassVersion> documents{XmlClassVersion::k60, XmlClassVersion::k30,
+                                         XmlClassVersion::k40, XmlClassVersion::k26};
+  std::vector<XmlClassVersion> caches = documents;
+  bool add_ok = true;
+  XmlParseError load_error;  // code 0: the load succeeds
+  // What was asked, in order: "doc 60", "cache 30", "add  <location>",
+  // "load <path>", and the document's settings.
+  std::vector<std::string> calls;
+};
+
+}  // namespace kvx::testing
