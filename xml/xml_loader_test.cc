@@ -227,7 +227,8 @@ TEST_F(LoaderTest, HostileDocumentsEndCleanly) {
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(list->Length(), 1);
 
-  WriteFile(dir / "garbage.xml", std::string("\x00\xff\xfe garbage \x01\x02", 15));
+  static const char kGarbage[] = "\x00\xff\xfe garbage \x01\x02";
+  WriteFile(dir / "garbage.xml", std::string(kGarbage, sizeof kGarbage - 1));
   EXPECT_FALSE(Load("garbage.xml"));
 }
 

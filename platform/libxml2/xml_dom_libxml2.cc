@@ -286,6 +286,9 @@ class Libxml2Document : public XmlDocument {
     if (ctxt == nullptr) return Fail(sink, native, XML_FROM_MEMORY, XML_ERR_NO_MEMORY, "out of memory");
     int options = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
     if (resolve_externals_) options |= XML_PARSE_NOENT | XML_PARSE_DTDLOAD;
+    // Blank text is not even built where libxml2 can tell it is ignorable;
+    // the pass after the parse drops what it keeps.
+    if (!preserve_white_space_) options |= XML_PARSE_NOBLANKS;
     xmlSetStructuredErrorFunc(&sink, ErrorSink::Collect);
     doc_ = xmlCtxtReadFile(ctxt, native.c_str(), nullptr, options);
     const bool well_formed = ctxt->wellFormed != 0;

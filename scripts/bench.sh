@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Prints the benchmark figures of a build.
+set -euo pipefail
+build=${1:-build}
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/$build/bench/xml_validate_bench" "$top/$build/bin/KVXRemoteCmd.xsd" "$top/$build/bin/QZRRemote"
