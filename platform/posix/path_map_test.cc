@@ -1,4 +1,5 @@
 #include "platform/posix/path_map.h"
+#include "platform/posix/process_posix.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -95,6 +96,23 @@ TEST(FileNameCase, LettersBeyondAsciiFold) {
   EXPECT_TRUE(FileNamesEqualIgnoringCase("ŁÓDŹ", "łódź"));
   EXPECT_FALSE(FileNamesEqualIgnoringCase("john", "johnny"));
   EXPECT_FALSE(FileNamesEqualIgnoringCase("a", "b"));
+}
+
+}  // namespace
+}  // namespace kvx
+
+namespace kvx {
+namespace {
+
+TEST(ModuleName, APathThatDoesNotFitTheBufferIsRefused) {
+  // "Z:" plus the path: 259 characters fit, 260 do not.
+  const std::string fits = "/" + std::string(256, 'a');
+  EXPECT_EQ(ModuleNameFromNative(fits).size(), 259u);
+  EXPECT_EQ(ModuleNameFromNative(fits + "a"), "");
+  // Counted in UTF-16 units: a character beyond the BMP counts twice.
+  EXPECT_EQ(ModuleNameFromNative("/" + std::string(255, 'a') + "\xF0\x9F\x98\x80"), "");
+  EXPECT_EQ(ModuleNameFromNative("/" + std::string(254, 'a') + "\xF0\x9F\x98\x80").size(), 261u);
+  EXPECT_EQ(ModuleNameFromNative("relative"), "");
 }
 
 }  // namespace
