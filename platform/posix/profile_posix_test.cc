@@ -1,0 +1,197 @@
+#include "platform/posix/profile_posix.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "core/utf.h"
+#include "tests/temp_dir.h"
+#include "tests/tool_harness.h"
+
+namespace kvx {
+namespace {
+
+using namespace kvx::testing;
+
+std::string Utf16File(const std::u16string& text) {
+  std::string out = "\xFF\xFE";
+  for (char16_t u : text) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  }
+  return out;
+}
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  ProfileTest() : map(dir.path()), profile(map) {}
+  std::string file() { return dir / "a.ini"; }
+  TempDir dir;
+  PathMap map;
+  PosixPrivateProfile profile;
+};
+
+TEST_F(ProfileTest, WritesIntoAMarkedUnicodeFileKeepItsEncoding) {
+  WriteFile(file(), "\xFF\xFE");
+  EXPECT_TRUE(profile.WriteString("General", "DefaultUser", "john", file()));
+  EXPECT_TRUE(profile.WriteString("john", "LanguageID", "0409", file()));
+  EXPECT_TRUE(profile.WriteString("GENERAL", "Resolution", "1024x768", file()));
+  EXPECT_TRUE(profile.WriteString("general", "defaultuser", "mary", file()));
+  EXPECT_EQ(ReadFile(file()),
+            Utf16File(u"[General]\r\nDefaultUser=mary\r\nResolution=1024x768\r\n[john]\r\nLanguageID=0409\r\n"));
+}
+
+TEST_F(ProfileTest, ReadsTrimAndUnquote) {
+  WriteFile(file(), Utf16File(u"[S]\r\n k = \"v 1\" \r\nn=12\r\nempty=\r\nnoeq\r\n"));
+  std::u16string out;
+  EXPECT_EQ(profile.GetString("s", "K", "d", out, 2048, file()), 3u);
+  EXPECT_EQ(out, u"v 1");
+  EXPECT_EQ(profile.GetString("S", "noeq", "dflt  ", out, 2048, file()), 4u);
+  EXPECT_EQ(out, u"dflt");
+  EXPECT_EQ(profile.GetString("S", "empty", "d", out, 2048, file()), 0u);
+  EXPECT_EQ(profile.GetInt("S", "n", 0, file()), 12u);
+  EXPECT_EQ(profile.GetInt("S", "empty", 1, file()), 1u);
+  EXPECT_EQ(profile.GetInt("S", "missing", 0, file()), 0u);
+  EXPECT_EQ(profile.GetString("S", "k", "d", out, 3, file()), 2u);
+  EXPECT_EQ(out, u"v ");
+}
+
+TEST_F(ProfileTest, SectionNamesFillTheBufferLikeWindows) {
+  WriteFile(file(), Utf16File(u"[S]\r\n[T]\r\n[U]\r\n"));
+  std::u16string buf;
+  EXPECT_EQ(profile.GetSectionNames(buf, 520, file()), 6u);
+  EXPECT_EQ(buf, std::u16string(u"S\0T\0U\0\0", 7));
+  EXPECT_EQ(profile.GetSectionNames(buf, 5, file()), 3u);
+  EXPECT_EQ(buf, std::u16string(u"S\0T\0\0", 5));
+  EXPECT_EQ(profile.GetSectionNames(buf, 3, file()), 1u);
+  EXPECT_EQ(buf, std::u16string(u"S\0\0", 3));
+  // A missing file has no sections.
+  EXPECT_EQ(profile.GetSectionNames(buf, 520, dir / "none.ini"), 0u);
+}
+
+// The corpus interpreter: the same operations and the same records as the
+// Windows helper tests/wine/profile_ops.cc.
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 1 < s.size()) {
+      const char c = s[++i];
+      out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+std::string Hex(const std::u16string& units) {
+  std::string out;
+  char buf[8];
+  for (char16_t u : units) {
+    std::snprintf(buf, sizeof buf, "%04x", static_cast<unsigned>(u));
+    out += buf;
+  }
+  return out;
+}
+
+// The first `n` units of a buffer of `size` that holds `written`, the rest
+// still holding the helper's fill value.
+std::u16string BufferView(std::u16string written, size_t size, size_t n) {
+  written.resize(size, 0x5A5A);
+  return written.substr(0, n);
+}
+
+void RunCorpus(const std::string& corpus, const std::string& outdir) {
+  PathMap map(outdir);
+  PosixPrivateProfile profile(map);
+  std::ifstream in(corpus);
+  std::string line, file;
+  std::ofstream results;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
+    auto arg = [&](size_t i) { return i < f.size() ? Unescape(f[i]) : std::string(); };
+    const std::string& op = f[0];
+    if (op == "case") {
+      results.close();
+      file = outdir + "/" + f[1] + ".ini";
+      unlink(file.c_str());
+      results.open(outdir + "/" + f[1] + ".txt", std::ios::binary);
+    } else if (op == "u16") {
+      WriteFile(file, Utf16File(Utf8ToUtf16(arg(1))));
+    } else if (op == "u8") {
+      WriteFile(file, "\xEF\xBB\xBF" + arg(1));
+    } else if (op == "raw") {
+      WriteFile(file, arg(1));
+    } else if (op == "ws") {
+      results << "ws " << (profile.WriteString(arg(1), arg(2), arg(3), file) ? 1 : 0) << "\n";
+    } else if (op == "rs") {
+      const uint32_t size = static_cast<uint32_t>(std::stoul(f[4]));
+      std::u16string written;
+      const uint32_t n = profile.GetString(arg(1), arg(2), arg(3), written, size, file);
+      if (size) written.push_back(0);
+      results << "rs " << n << "\t"
+              << Hex(BufferView(written, size, size ? (n + 1 < size ? n + 1 : size) : 0)) << "\n";
+    } else if (op == "ri") {
+      results << "ri " << static_cast<int>(profile.GetInt(arg(1), arg(2), std::stoi(f[3]), file))
+              << "\n";
+    } else if (op == "sn") {
+      const uint32_t size = static_cast<uint32_t>(std::stoul(f[1]));
+      std::u16string buf;
+      const uint32_t n = profile.GetSectionNames(buf, size, file);
+      results << "sn " << n << "\t"
+              << Hex(BufferView(buf, size, size ? (n + 2 < size ? n + 2 : size) : 0)) << "\n";
+    }
+  }
+}
+
+std::string WinePath(const std::string& native) {
+  std::string out = "Z:" + native;
+  for (char& c : out)
+    if (c == '/') c = '\\';
+  return out;
+}
+
+// The same corpus through Wine's profile functions and through ours: the
+// files and every read must agree byte for byte.
+TEST(ProfileDifferential, AgreesWithWine) {
+  const std::string wine = "/usr/lib/wine/wine64";
+  const bool required = std::getenv("KVX_REQUIRE_WINE") != nullptr;
+  if (access(wine.c_str(), X_OK) != 0 || access(KVX_PROFILE_OPS_EXE, R_OK) != 0) {
+    if (required) FAIL() << "wine64 or " KVX_PROFILE_OPS_EXE " is missing";
+    GTEST_SKIP() << "wine64 or the mingw-w64 helper is missing";
+  }
+  TempDir dir;
+  MakeDirs(dir / "wine");
+  MakeDirs(dir / "ours");
+  MakeDirs(dir / "prefix");
+  const std::string corpus = KVX_SOURCE_DIR "/tests/wine/profile_corpus.txt";
+  RunResult r = RunProgram({wine, KVX_PROFILE_OPS_EXE, WinePath(corpus), WinePath(dir / "wine")},
+                           {"WINEPREFIX=" + (dir / "prefix"), "WINEDEBUG=-all", "HOME=" + dir.path(),
+                            "PATH=/usr/bin:/bin"},
+                           dir.path());
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  RunCorpus(corpus, dir / "ours");
+
+  std::ifstream in(corpus);
+  int cases = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("case\t", 0) != 0) continue;
+    const std::string name = line.substr(5);
+    ++cases;
+    for (const char* ext : {".ini", ".txt"}) {
+      const std::string theirs = ReadFile(dir / "wine" + "/" + name + ext);
+      const std::string ours = ReadFile(dir / "ours" + "/" + name + ext);
+      EXPECT_EQ(ours, theirs) << name << ext;
+    }
+  }
+  EXPECT_GE(cases, 10);
+}
+
+}  // namespace
+}  // namespace kvx
