@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     return true;
   });
   kvx::PathMap paths(dir);
-  kvx::PosixFileSystem files(paths);
+  kvx::PosixFileSystem files(paths, dir + "/temp");
   NoDebug debug;
   English strings;
   kvx::XmlLoadContext ctx{*xml, files, debug, strings};

@@ -1,9 +1,23 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kvx {
+
+// File attribute bits, as Windows numbers them.
+inline constexpr uint32_t kAttrReadOnly = 0x1;
+inline constexpr uint32_t kAttrHidden = 0x2;
+inline constexpr uint32_t kAttrSystem = 0x4;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kAttrNormal = 0x80;
+inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
+
+// Error numbers of the system's "last error" that callers look at.
+inline constexpr int kErrorFileNotFound = 2;
+inline constexpr int kErrorAccessDenied = 5;
 
 // An open run-time stream on a file.
 class File {
@@ -13,6 +27,20 @@ class File {
   virtual bool Write(const void* data, size_t size) = 0;
   // Pushes buffered bytes to the file; false on failure.
   virtual bool Flush() = 0;
+  // Reads up to `size` bytes; 0 at the end of the file or on an error.
+  virtual size_t Read(void* data, size_t size) = 0;
+  // Whether a read has failed (not merely reached the end).
+  virtual bool Error() = 0;
+  // The file's size in bytes; false when it cannot be had.
+  virtual bool Size(uint64_t& size) = 0;
+};
+
+// One entry of a folder enumeration.
+struct FindEntry {
+  std::string name;
+  uint32_t attributes = 0;
+  uint64_t size = 0;
+  int64_t last_write = 0;  // 100 ns units since 1601, as Windows counts
 };
 
 // Files and folders, addressed by Windows path strings (drive letters, "\"
@@ -25,8 +53,32 @@ class FileSystem {
   // run-time error number (ENOENT, EACCES, ...).
   virtual int Access(const std::string& path, int mode) = 0;
   // Opens a stream like the run-time's fopen with `mode` ("r", "w+", "rb",
-  // "wb", ...). Null on failure, with `error` set to the error number.
+  // "wb", ...). Null on failure, with `error` set to the system's error
+  // (kErrorFileNotFound, kErrorAccessDenied, ...).
   virtual std::unique_ptr<File> Open(const std::string& path, const char* mode, int* error) = 0;
+  // The entries matching `pattern` ("folder\*" or "folder\*.*": all
+  // entries, "." and ".." included below a drive's root). False when
+  // nothing can be enumerated (the folder is missing).
+  virtual bool FindFiles(const std::string& pattern, std::vector<FindEntry>& out) = 0;
+  // kInvalidAttributes when nothing is at `path`.
+  virtual uint32_t GetAttributes(const std::string& path) = 0;
+  // kAttrNormal clears read-only, hidden and system.
+  virtual bool SetAttributes(const std::string& path, uint32_t attributes) = 0;
+  // The last-write time of the file opened for shared reading.
+  virtual bool GetLastWriteTime(const std::string& path, int64_t& time) = 0;
+  virtual bool DeleteFile(const std::string& path) = 0;
+  // Removes an empty folder.
+  virtual bool RemoveDirectory(const std::string& path) = 0;
+  // Creates one folder; its parent must exist.
+  virtual bool CreateDirectory(const std::string& path) = 0;
+  // Replaces `to` by `from` in one step: afterwards `to` holds either its
+  // old content or all of `from`'s.
+  virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
+  // The temp folder, ending in "\".
+  virtual std::string TempFolder() = 0;
+  // Creates a new empty file "<prefix><hex>.tmp" in `folder` and names it.
+  virtual bool CreateTempFile(const std::string& folder, const std::string& prefix,
+                              std::string& path) = 0;
 };
 
 }  // namespace kvx

@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/named_objects.h"
 #include "platform/process.h"
+#include "platform/profile.h"
 #include "platform/security.h"
 #include "platform/string_resources.h"
 #include "platform/xml_dom.h"
@@ -22,6 +23,7 @@ struct Platform {
   DebugOutput* debug = nullptr;
   Console* console = nullptr;
   FileSystem* files = nullptr;
+  PrivateProfile* profile = nullptr;
   NamedObjects* objects = nullptr;
   Process* process = nullptr;
   Security* security = nullptr;

@@ -53,6 +53,12 @@ class MemoryFile : public File {
     return true;
   }
   bool Flush() override { return true; }
+  size_t Read(void*, size_t) override { return 0; }
+  bool Error() override { return false; }
+  bool Size(uint64_t& size) override {
+    size = contents_.size();
+    return true;
+  }
 
  private:
   std::string& contents_;
@@ -71,7 +77,7 @@ int MemoryFiles::Access(const std::string& path, int) { return files.count(path)
 
 std::unique_ptr<File> MemoryFiles::Open(const std::string& path, const char* mode, int* error) {
   if (std::find(refused.begin(), refused.end(), path) != refused.end()) {
-    if (error) *error = EACCES;
+    if (error) *error = kErrorAccessDenied;
     return nullptr;
   }
   std::string& contents = files[path];

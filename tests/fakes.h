@@ -68,6 +68,18 @@ class MemoryFiles : public FileSystem {
  public:
   int Access(const std::string& path, int mode) override;
   std::unique_ptr<File> Open(const std::string& path, const char* mode, int* error) override;
+  bool FindFiles(const std::string&, std::vector<FindEntry>&) override { return false; }
+  uint32_t GetAttributes(const std::string& path) override {
+    return files.count(path) ? kAttrNormal : kInvalidAttributes;
+  }
+  bool SetAttributes(const std::string&, uint32_t) override { return true; }
+  bool GetLastWriteTime(const std::string&, int64_t&) override { return false; }
+  bool DeleteFile(const std::string& path) override { return files.erase(path) > 0; }
+  bool RemoveDirectory(const std::string&) override { return false; }
+  bool CreateDirectory(const std::string&) override { return false; }
+  bool ReplaceFile(const std::string&, const std::string&) override { return false; }
+  std::string TempFolder() override { return "C:\\Temp\\"; }
+  bool CreateTempFile(const std::string&, const std::string&, std::string&) override { return false; }
   std::map<std::string, std::string> files;
   std::vector<std::string> refused;  // paths whose open fails
 };

@@ -116,7 +116,7 @@ class LoaderTest : public ::testing::Test {
           return true;
         })),
         map(dir.path()),
-        files(map) {
+        files(map, dir.path() + "/temp") {
     WriteFile(dir / "KVXRemoteCmd.xsd", ReadFile(KVX_SOURCE_DIR "/xml/KVXRemoteCmd.xsd"));
   }
   bool Load(const std::string& name, const std::string& schema = "KVXRemoteCmd.xsd") {

@@ -1,14 +1,24 @@
 #include "platform/posix/file_system_posix.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include "core/text.h"
+
 namespace kvx {
 
 namespace {
+
+constexpr uint32_t kAttrReparsePoint = 0x400;
+constexpr const char* kDosAttributes = "user.DOSATTRIB";
 
 class StdioFile : public File {
  public:
@@ -18,40 +28,261 @@ class StdioFile : public File {
     return std::fwrite(data, 1, size, f_) == size;
   }
   bool Flush() override { return std::fflush(f_) == 0; }
+  size_t Read(void* data, size_t size) override { return std::fread(data, 1, size, f_); }
+  bool Error() override { return std::ferror(f_) != 0; }
+  bool Size(uint64_t& size) override {
+    struct stat st;
+    if (fstat(fileno(f_), &st) != 0) return false;
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
+  }
 
  private:
   FILE* f_;
 };
 
+int64_t FileTime(const struct timespec& t) {
+  return (static_cast<int64_t>(t.tv_sec) + 11644473600LL) * 10000000LL + t.tv_nsec / 100;
+}
+
+uint32_t StoredBits(const std::string& native) {
+  char buf[32] = {};
+  const ssize_t n = getxattr(native.c_str(), kDosAttributes, buf, sizeof buf - 1);
+  if (n <= 0) return 0;
+  return static_cast<uint32_t>(std::strtoul(buf, nullptr, 0)) & (kAttrHidden | kAttrSystem);
+}
+
+uint32_t AttributesOf(const std::string& native, const std::string& name) {
+  struct stat st, lst;
+  if (stat(native.c_str(), &st) != 0) {
+    if (lstat(native.c_str(), &lst) != 0) return kInvalidAttributes;
+    return kAttrReparsePoint;  // a link whose target is gone
+  }
+  uint32_t a = 0;
+  if (S_ISDIR(st.st_mode)) a |= kAttrDirectory;
+  else if (!(st.st_mode & S_IWUSR)) a |= kAttrReadOnly;
+  if (name.size() > 1 && name[0] == '.' && name != "..") a |= kAttrHidden;
+  a |= StoredBits(native);
+  if (lstat(native.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) a |= kAttrReparsePoint;
+  return a == 0 ? kAttrNormal : a;
+}
+
+std::string BaseName(const std::string& native) {
+  const size_t slash = native.rfind('/');
+  return slash == std::string::npos ? native : native.substr(slash + 1);
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Whether the Windows path names the root of a drive ("~:", "C:\", "\").
+bool IsDriveRoot(const std::string& folder) {
+  std::string f = folder;
+  while (!f.empty() && IsSeparator(f.back())) f.pop_back();
+  return f.empty() || (f.size() == 2 && f[1] == ':');
+}
+
+bool MatchFrom(const std::string& name, size_t i, const std::string& mask, size_t j) {
+  while (j < mask.size()) {
+    if (mask[j] == '*') {
+      for (size_t k = i; k <= name.size(); ++k)
+        if (MatchFrom(name, k, mask, j + 1)) return true;
+      return false;
+    }
+    if (i >= name.size()) return false;
+    if (mask[j] != '?' && std::tolower(static_cast<unsigned char>(mask[j])) !=
+                              std::tolower(static_cast<unsigned char>(name[i])))
+      return false;
+    ++i;
+    ++j;
+  }
+  return i == name.size();
+}
+
 }  // namespace
+
+int WindowsErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT: return kErrorFileNotFound;
+    case ENOTDIR: return 3;  // ERROR_PATH_NOT_FOUND
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return kErrorAccessDenied;
+    case EEXIST: return 80;  // ERROR_FILE_EXISTS
+    case ENOSPC: return 112;  // ERROR_DISK_FULL
+    default: return 31;  // ERROR_GEN_FAILURE
+  }
+}
+
+bool MatchesMask(const std::string& name, const std::string& mask) {
+  if (mask == "*" || mask == "*.*") return true;
+  return MatchFrom(name, 0, mask, 0);
+}
 
 int PosixFileSystem::Access(const std::string& path, int mode) {
   std::string native;
   if (!paths_.ToNative(path, native)) return ENOENT;
-  int how = F_OK;
+  int how = 0;
   if (mode & 2) how |= W_OK;
   if (mode & 4) how |= R_OK;
-  if (how != F_OK) how &= ~F_OK;
-  return access(native.c_str(), how) == 0 ? 0 : errno;
+  return access(native.c_str(), how == 0 ? F_OK : how) == 0 ? 0 : errno;
 }
 
 std::unique_ptr<File> PosixFileSystem::Open(const std::string& path, const char* mode,
                                             int* error) {
   std::string native;
   if (!paths_.ToNative(path, native)) {
-    if (error) *error = ENOENT;
+    if (error) *error = kErrorFileNotFound;
     return nullptr;
   }
   // Text and binary modes are the same on POSIX; "t" is not a POSIX mode.
   std::string m;
   for (const char* p = mode; *p; ++p)
     if (*p != 't') m += *p;
+  struct stat st;
+  if (m[0] != 'r' && stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (error) *error = kErrorAccessDenied;
+    return nullptr;
+  }
   FILE* f = std::fopen(native.c_str(), (m + "e").c_str());
   if (f == nullptr) {
-    if (error) *error = errno;
+    if (error) *error = WindowsErrorFromErrno(errno);
+    return nullptr;
+  }
+  if (m[0] == 'r' && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(f);
+    if (error) *error = kErrorAccessDenied;
     return nullptr;
   }
   return std::make_unique<StdioFile>(f);
+}
+
+bool PosixFileSystem::FindFiles(const std::string& pattern, std::vector<FindEntry>& out) {
+  out.clear();
+  size_t cut = pattern.size();
+  while (cut > 0 && !IsSeparator(pattern[cut - 1])) --cut;
+  const std::string folder = pattern.substr(0, cut);
+  const std::string mask = pattern.substr(cut);
+  std::string native;
+  if (!paths_.ToNative(folder.empty() ? "." : folder, native)) return false;
+  DIR* dir = opendir(native.c_str());
+  if (dir == nullptr) return false;
+  const bool root = IsDriveRoot(folder);
+  while (dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (root && (name == "." || name == "..")) continue;
+    if (!MatchesMask(name, mask)) continue;
+    const std::string full = native + "/" + name;
+    FindEntry entry;
+    entry.name = name;
+    entry.attributes = AttributesOf(full, name);
+    struct stat st;
+    if (stat(full.c_str(), &st) == 0) {
+      if (!S_ISDIR(st.st_mode)) entry.size = static_cast<uint64_t>(st.st_size);
+      entry.last_write = FileTime(st.st_mtim);
+    }
+    out.push_back(std::move(entry));
+  }
+  closedir(dir);
+  return !out.empty();
+}
+
+uint32_t PosixFileSystem::GetAttributes(const std::string& path) {
+  std::string native;
+  if (!paths_.ToNative(path, native)) return kInvalidAttributes;
+  return AttributesOf(native, BaseName(native));
+}
+
+bool PosixFileSystem::SetAttributes(const std::string& path, uint32_t attributes) {
+  std::string native;
+  if (!paths_.ToNative(path, native)) return false;
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) return false;
+  if (!S_ISDIR(st.st_mode)) {
+    const mode_t mode = (attributes & kAttrReadOnly) ? st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)
+                                                     : st.st_mode | S_IWUSR;
+    if (mode != st.st_mode && chmod(native.c_str(), mode) != 0) return false;
+  }
+  const uint32_t bits = attributes & (kAttrHidden | kAttrSystem);
+  if (bits != 0) {
+    char buf[16];
+    const int n = std::snprintf(buf, sizeof buf, "0x%x", bits);
+    setxattr(native.c_str(), kDosAttributes, buf, static_cast<size_t>(n), 0);
+  } else {
+    removexattr(native.c_str(), kDosAttributes);
+  }
+  return true;
+}
+
+bool PosixFileSystem::GetLastWriteTime(const std::string& path, int64_t& time) {
+  std::string native;
+  if (!paths_.ToNative(path, native)) return false;
+  const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  const bool ok = fstat(fd, &st) == 0;
+  close(fd);
+  if (ok) time = FileTime(st.st_mtim);
+  return ok;
+}
+
+bool PosixFileSystem::DeleteFile(const std::string& path) {
+  std::string native;
+  if (!paths_.ToNative(path, native)) return false;
+  struct stat st;
+  if (lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) return false;  // read-only
+  return unlink(native.c_str()) == 0;
+}
+
+bool PosixFileSystem::RemoveDirectory(const std::string& path) {
+  std::string native;
+  if (!paths_.ToNative(path, native)) return false;
+  struct stat st;
+  if (lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return unlink(native.c_str()) == 0;
+  return rmdir(native.c_str()) == 0;
+}
+
+bool PosixFileSystem::CreateDirectory(const std::string& path) {
+  std::string native;
+  if (!paths_.ToNative(path, native)) return false;
+  return mkdir(native.c_str(), 0777) == 0;
+}
+
+bool PosixFileSystem::ReplaceFile(const std::string& from, const std::string& to) {
+  std::string a, b;
+  if (!paths_.ToNative(from, a) || !paths_.ToNative(to, b)) return false;
+  return rename(a.c_str(), b.c_str()) == 0;
+}
+
+std::string PosixFileSystem::TempFolder() {
+  mkdir(temp_.c_str(), 0777);
+  std::string windows = PathMap::ToWindows(temp_);
+  if (windows.back() != '\\') windows += '\\';
+  return windows;
+}
+
+bool PosixFileSystem::CreateTempFile(const std::string& folder, const std::string& prefix,
+                                     std::string& path) {
+  std::string base = folder;
+  if (!base.empty() && !IsSeparator(base.back())) base += '\\';
+  const std::string p = prefix.substr(0, 3);
+  unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u;
+  for (unsigned i = 0; i < 0x10000; ++i) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%X", (seed + i) & 0xFFFF);
+    const std::string candidate = base + p + hex + ".tmp";
+    std::string native;
+    if (!paths_.ToNative(candidate, native)) return false;
+    const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+      path = candidate;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 }  // namespace kvx

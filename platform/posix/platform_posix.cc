@@ -13,6 +13,7 @@
 #include "platform/posix/named_objects_posix.h"
 #include "platform/posix/path_map.h"
 #include "platform/posix/process_posix.h"
+#include "platform/posix/profile_posix.h"
 #include "platform/posix/security_posix.h"
 #include "platform/posix/string_resources_posix.h"
 
@@ -24,7 +25,8 @@ struct PosixPlatform : Platform {
   PosixPlatform()
       : paths_(MachineFolder()),
         debug_(MachineFolder()),
-        files_(paths_),
+        files_(paths_, MachinePath("temp")),
+        profile_(paths_),
         objects_(MachinePath("objects")),
         security_(paths_),
         xml_(CreateLibxml2Services([this](const std::string& windows, std::string& native) {
@@ -34,6 +36,7 @@ struct PosixPlatform : Platform {
     debug = &debug_;
     console = &console_;
     files = &files_;
+    profile = &profile_;
     objects = &objects_;
     process = &process_;
     security = &security_;
@@ -47,6 +50,7 @@ struct PosixPlatform : Platform {
   PosixDebugOutput debug_;
   PosixConsole console_;
   PosixFileSystem files_;
+  PosixPrivateProfile profile_;
   PosixNamedObjects objects_;
   PosixProcess process_;
   PosixSecurity security_;
