@@ -20,3 +20,14 @@ std::string ToLowerAscii(std::string_view s) {
 }
 
 }  // namespace kvx
+
+namespace kvx {
+
+std::string ToUpperAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return out;
+}
+
+}  // namespace kvx

@@ -10,5 +10,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
 // `s` with A to Z turned to a to z.
 std::string ToLowerAscii(std::string_view s);
+// `s` with a to z turned to A to Z.
+std::string ToUpperAscii(std::string_view s);
 
 }  // namespace kvx

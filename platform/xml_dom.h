@@ -55,6 +55,17 @@ class XmlNodeList {
   virtual std::unique_ptr<XmlNode> Item(long index) = 0;
 };
 
+// An element of a document being built, not yet or already placed in it.
+class XmlElement {
+ public:
+  virtual ~XmlElement() = default;
+  // Sets an attribute, in the order of the calls; a name with a prefix
+  // ("xsi:type", "xmlns:xsi") is taken as written.
+  virtual bool SetAttribute(const std::string& name, const std::string& value) = 0;
+  // Appends `child` as this element's last child.
+  virtual bool AppendChild(XmlElement& child) = 0;
+};
+
 // A collection of compiled schemas, one per target namespace.
 class XmlSchemaCache {
  public:
@@ -84,6 +95,16 @@ class XmlDocument {
   // Runs an XPath 1.0 query from the document node. Null for an invalid
   // query or when nothing is loaded.
   virtual std::unique_ptr<XmlNodeList> SelectNodes(const std::string& query) = 0;
+
+  // Building a document to save. A processing instruction and elements are
+  // appended to the document in the order of the calls.
+  virtual bool AppendProcessingInstruction(const std::string& target, const std::string& data) = 0;
+  // Null when `name` is not a valid element name.
+  virtual std::unique_ptr<XmlElement> CreateElement(const std::string& name) = 0;
+  virtual bool AppendChild(XmlElement& child) = 0;
+  // Saves the document, UTF-8, as the DOM serialises it, to `path` (a
+  // Windows path), replacing any file there.
+  virtual bool Save(const std::string& path) = 0;
 };
 
 // The class factory of the XML services.

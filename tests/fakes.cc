@@ -154,6 +154,10 @@ class FakeDocument : public XmlDocument {
   }
   XmlParseError ParseError() override { return owner_.load_error; }
   std::unique_ptr<XmlNodeList> SelectNodes(const std::string&) override { return nullptr; }
+  bool AppendProcessingInstruction(const std::string&, const std::string&) override { return false; }
+  std::unique_ptr<XmlElement> CreateElement(const std::string&) override { return nullptr; }
+  bool AppendChild(XmlElement&) override { return false; }
+  bool Save(const std::string&) override { return false; }
 
  private:
   FakeXml& owner_;

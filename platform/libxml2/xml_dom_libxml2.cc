@@ -3,6 +3,7 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
+#include <libxml/xmlsave.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xmlerror.h>
 #include <libxml/schemasInternals.h>
@@ -218,6 +219,25 @@ class Libxml2NodeList : public XmlNodeList {
   std::vector<xmlNodePtr> nodes_;
 };
 
+class Libxml2Element : public XmlElement {
+ public:
+  explicit Libxml2Element(xmlNodePtr node) : node_(node) {}
+  // An element never placed in its document is freed with its wrapper.
+  ~Libxml2Element() override {
+    if (node_->parent == nullptr) xmlFreeNode(node_);
+  }
+  bool SetAttribute(const std::string& name, const std::string& value) override {
+    return xmlNewProp(node_, X(name), X(value)) != nullptr;
+  }
+  bool AppendChild(XmlElement& child) override {
+    return xmlAddChild(node_, static_cast<Libxml2Element&>(child).node_) != nullptr;
+  }
+  xmlNodePtr node() const { return node_; }
+
+ private:
+  xmlNodePtr node_;
+};
+
 class Libxml2SchemaCache : public XmlSchemaCache {
  public:
   explicit Libxml2SchemaCache(XmlPathResolver resolver) : resolver_(std::move(resolver)) {}
@@ -325,6 +345,33 @@ class Libxml2Document : public XmlDocument {
 
   XmlParseError ParseError() override { return error_; }
 
+  bool AppendProcessingInstruction(const std::string& target, const std::string& data) override {
+    xmlNodePtr pi = xmlNewDocPI(Built(), X(target), X(data));
+    return pi != nullptr && xmlAddChild(reinterpret_cast<xmlNodePtr>(doc_), pi) != nullptr;
+  }
+
+  std::unique_ptr<XmlElement> CreateElement(const std::string& name) override {
+    if (xmlValidateQName(X(name), 0) != 0) return nullptr;
+    xmlNodePtr node = xmlNewDocNode(Built(), nullptr, X(name), nullptr);
+    if (node == nullptr) return nullptr;
+    return std::make_unique<Libxml2Element>(node);
+  }
+
+  bool AppendChild(XmlElement& child) override {
+    xmlNodePtr node = static_cast<Libxml2Element&>(child).node();
+    return xmlAddChild(reinterpret_cast<xmlNodePtr>(Built()), node) != nullptr;
+  }
+
+  bool Save(const std::string& path) override {
+    std::string native;
+    if (doc_ == nullptr || !resolver_(path, native)) return false;
+    // The document carries its own declaration as a processing instruction.
+    xmlSaveCtxtPtr save = xmlSaveToFilename(native.c_str(), "UTF-8", XML_SAVE_NO_DECL);
+    if (save == nullptr) return false;
+    const long written = xmlSaveDoc(save, doc_);
+    return xmlSaveClose(save) >= 0 && written >= 0;
+  }
+
   std::unique_ptr<XmlNodeList> SelectNodes(const std::string& query) override {
     if (doc_ == nullptr) return nullptr;
     xmlXPathContextPtr ctx = xmlXPathNewContext(doc_);
@@ -347,6 +394,12 @@ class Libxml2Document : public XmlDocument {
   void Free() {
     if (doc_ != nullptr) xmlFreeDoc(doc_);
     doc_ = nullptr;
+  }
+
+  // The document being built, created on first use.
+  xmlDocPtr Built() {
+    if (doc_ == nullptr) doc_ = xmlNewDoc(X("1.0"));
+    return doc_;
   }
 
   // Records the failure of a load: the sink's first error (or warning)

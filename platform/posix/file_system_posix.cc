@@ -6,6 +6,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -184,6 +185,11 @@ bool PosixFileSystem::FindFiles(const std::string& pattern, std::vector<FindEntr
     out.push_back(std::move(entry));
   }
   closedir(dir);
+  // In name order without regard to case, as the Windows volumes list them.
+  std::sort(out.begin(), out.end(), [](const FindEntry& x, const FindEntry& y) {
+    const std::string a = ToUpperAscii(x.name), b = ToUpperAscii(y.name);
+    return a != b ? a < b : x.name < y.name;
+  });
   return !out.empty();
 }
 
@@ -252,6 +258,8 @@ bool PosixFileSystem::CreateDirectory(const std::string& path) {
 bool PosixFileSystem::ReplaceFile(const std::string& from, const std::string& to) {
   std::string a, b;
   if (!paths_.ToNative(from, a) || !paths_.ToNative(to, b)) return false;
+  struct stat st;
+  if (stat(b.c_str(), &st) == 0) chmod(a.c_str(), st.st_mode & 07777);  // keeps its permissions
   return rename(a.c_str(), b.c_str()) == 0;
 }
 

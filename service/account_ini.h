@@ -1,0 +1,35 @@
+#pragma once
+// The account files on the flash: each account's "kvxaccount.ini" and the
+// combined "kvxaccounts.ini" at the volume's top. Every edit converts the
+// file to a UTF-16 working copy, applies the profile calls, and converts it
+// back to UTF-8.
+#include <string>
+
+#include "core/tool_context.h"
+
+namespace kvx {
+
+// The nine application keys, in their order.
+inline constexpr const char* kApplicationKeys[9] = {"MAIL",      "WEB",    "CHAT",
+                                                    "VOIP",      "RDESKTOP", "ICACLIENT",
+                                                    "VMWARE",    "PHOTO",  "MUSIC"};
+
+// Rebuilds "~:\kvxaccounts.ini" from every account's file.
+void WriteAccountINIForRemote(ToolContext& ctx);
+
+// Puts the account's keyboard and language back to their restore values
+// and allows all nine applications. Always true.
+bool ResetAccountIni(ToolContext& ctx, const std::string& path, const std::string& section);
+
+// Writes the nine application switches of the account. Always true.
+bool WriteAccessSettings(ToolContext& ctx, const std::string& path, const int flags[9],
+                         const std::string& section);
+
+// Sets "FirstTime" of section "User" to 1 in the file at `path`.
+void MarkFirstTime(ToolContext& ctx, const std::string& path);
+
+// Whether `text` fits a 256-character buffer with its terminator: what
+// ResetAccountIni's callers must check of the path and the section.
+bool FitsProfileBuffer(const std::string& text);
+
+}  // namespace kvx

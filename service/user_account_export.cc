@@ -1,0 +1,68 @@
+#include "service/user_account_export.h"
+
+#include "core/diag.h"
+#include "core/path_exists.h"
+#include "core/utf.h"
+#include "service/ini_encoding.h"
+#include "service/ini_file.h"
+
+namespace kvx {
+
+void CUserAccountExport::GetUserSettingsPath(std::string& path) {
+  ctx_.debug.Write("CUserAccountExport::GetUserSettingsPath()\n");
+  path += "\\QUARLE.000";
+  if (PathExists(ctx_.files, ctx_.debug, path)) path += "\\";
+}
+
+void CUserAccountExport::ExportLocalAccountsLogonedEver(const std::string& root,
+                                                        const std::string& ini_name,
+                                                        bool include_all) {
+  ctx_.debug.Write("CUserAccountExport::ExportLocalAccountsLogonedEver()\n");
+  accounts_.clear();
+  std::string settings = root;
+  GetUserSettingsPath(settings);
+  ctx_.debug.Write(settings);
+
+  int64_t latest = 0;
+  default_user_.clear();
+  std::string temp;
+  ctx_.files.CreateTempFile(ctx_.files.TempFolder(), "QZR", temp);
+
+  std::vector<FindEntry> entries;
+  if (!ctx_.files.FindFiles(settings + "*", entries)) {
+    ctx_.debug.Write("Failed to enum files!");
+  } else {
+    for (const FindEntry& entry : entries) {
+      if (!(entry.attributes & kAttrDirectory) || entry.name == "." || entry.name == "..") continue;
+      const std::string ini = settings + entry.name + "\\" + ini_name;
+      CopyUtf8AsUnicode(ctx_, ini, temp);
+      std::u16string buffer;
+      ctx_.profile.GetSectionNames(buffer, 520, temp);
+      const std::vector<std::string> sections = SplitSectionNames(buffer);
+      bool listed = !sections.empty();
+      if (listed && !include_all && sections[0] == "User") {
+        std::u16string first_time;
+        ctx_.profile.GetString("User", "FirstTime", "0", first_time, 32, temp);
+        if (first_time == u"0") listed = false;
+      }
+      if (listed) {
+        accounts_.push_back({sections[0], settings + entry.name});
+        int64_t time = 0;
+        if (!ctx_.files.GetLastWriteTime(ini, time)) time = entry.last_write;
+        if (time > latest) {
+          latest = time;
+          default_user_ = sections[0];
+        }
+      }
+      ctx_.files.DeleteFile(temp);
+    }
+  }
+  if (!temp.empty() && ctx_.files.GetAttributes(temp) != kInvalidAttributes)
+    ctx_.files.DeleteFile(temp);
+}
+
+void CUserAccountExport::GetAccountFolders(std::vector<std::string>& out) const {
+  for (const AccountEntry& a : accounts_) out.push_back(a.folder);
+}
+
+}  // namespace kvx
