@@ -32,8 +32,14 @@ class PrivateProfile {
   // in place, a new key goes to the end of its section, a new section to
   // the end of the file. The file keeps its encoding (UTF-16 with its mark,
   // UTF-8 with its mark, or narrow text for a new file).
+  // A write may be held in the profile cache until Flush is called for the
+  // file, another file is used, or the object ends: what reads the file by
+  // other means than these functions flushes first.
   virtual bool WriteString(const std::string& section, const std::string& key,
                            const std::string& value, const std::string& file) = 0;
+  // Writes what the calls changed in `file` (the Windows idiom: a write
+  // with a null section, key and value). False when it cannot be written.
+  virtual bool Flush(const std::string& file) = 0;
 };
 
 }  // namespace kvx

@@ -4,3 +4,4 @@ set -euo pipefail
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/$build/bench/xml_validate_bench" "$top/$build/bin/KVXRemoteCmd.xsd" "$top/$build/bin/QZRRemote"
+"$top/$build/bench/account_ini_bench"

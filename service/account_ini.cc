@@ -25,8 +25,10 @@ void EditAccountFile(ToolContext& ctx, const std::string& path, Edit edit) {
   CopyFileBuffered(ctx, path, temp);
   if (PathExists(ctx.files, ctx.debug, temp)) {
     ConvertUtf8ToUnicode(ctx, temp, temp);
-    CIniFile ini(ctx.profile, temp);
-    edit(ini);
+    {
+      CIniFile ini(ctx.profile, temp);
+      edit(ini);
+    }
     ConvertIniToUtf8(ctx, temp);
   }
   CopyFileBuffered(ctx, temp, path);
@@ -95,6 +97,7 @@ void WriteAccountINIForRemote(ToolContext& ctx) {
     ctx.files.DeleteFile(copy_path);
   }
 
+  combined.Flush();
   ctx.debug.Write("Complete the temp accounts.ini file Successful");
   ConvertIniToUtf8(ctx, temp);
   ctx.debug.Write("Complete the temp accounts.ini file to UTF8 Successful");
@@ -134,8 +137,7 @@ bool WriteAccessSettings(ToolContext& ctx, const std::string& path, const int fl
 
 void MarkFirstTime(ToolContext& ctx, const std::string& path) {
   ConvertUtf8ToUnicode(ctx, path, path);
-  CIniFile ini(ctx.profile, path);
-  ini.WriteInt("User", "FirstTime", 1);
+  CIniFile(ctx.profile, path).WriteInt("User", "FirstTime", 1);
   ConvertIniToUtf8(ctx, path);
 }
 

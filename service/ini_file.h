@@ -15,7 +15,10 @@ class CIniFile {
 
   CIniFile(PrivateProfile& profile, std::string path = std::string())
       : profile_(profile), path_(std::move(path)) {}
-  virtual ~CIniFile() = default;
+  // Flushes what was written, so the file is current once the wrapper ends.
+  virtual ~CIniFile() { Flush(); }
+  CIniFile(const CIniFile&) = delete;
+  CIniFile& operator=(const CIniFile&) = delete;
 
   void SetPath(const std::string& path) { path_ = path; }
   const std::string& path() const { return path_; }
@@ -29,6 +32,8 @@ class CIniFile {
   bool WriteString(const std::string& section, const std::string& key, const std::string& value);
   // Appends every section name, in file order.
   void ReadSectionNames(std::vector<std::string>& out);
+  // Makes the file hold every value written so far.
+  bool Flush() { return path_.empty() || profile_.Flush(path_); }
 
  private:
   PrivateProfile& profile_;

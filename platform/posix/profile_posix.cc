@@ -1,5 +1,7 @@
 #include "platform/posix/profile_posix.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -131,24 +133,59 @@ std::string SerializeProfile(const ProfileData& data) {
   return text;
 }
 
-bool PosixPrivateProfile::Load(const std::string& file, ProfileData& data, std::string* native) {
+PosixPrivateProfile::FileKey PosixPrivateProfile::KeyOf(const std::string& native) {
+  FileKey key;
+  struct stat st;
+  if (stat(native.c_str(), &st) == 0) {
+    key = {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+           static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+           static_cast<long long>(st.st_mtim.tv_nsec)};
+  }
+  return key;
+}
+
+PosixPrivateProfile::~PosixPrivateProfile() {
+  for (Cached& entry : cache_) WriteBack(entry);
+}
+
+PosixPrivateProfile::Cached* PosixPrivateProfile::Load(const std::string& file) {
   std::string path;
-  if (!paths_.ToNative(file, path)) return false;
-  if (native) *native = path;
+  if (!paths_.ToNative(file, path)) return nullptr;
+  Cached* entry = nullptr;
+  for (Cached& c : cache_)
+    if (c.path == path) entry = &c;
+  if (entry == nullptr) {
+    if (cache_.size() < kCachedFiles) {
+      cache_.emplace_back();
+      entry = &cache_.back();
+    } else {
+      entry = &cache_[0];
+      for (Cached& c : cache_)
+        if (c.used < entry->used) entry = &c;
+      WriteBack(*entry);
+    }
+    *entry = Cached();
+    entry->path = path;
+    entry->key.size = -2;  // never matches: parse below
+  }
+  entry->used = ++clock_;
+  if (entry->dirty) return entry;  // the cache is newer than the file
+  const FileKey key = KeyOf(path);
+  if (key == entry->key && key.size >= 0) return entry;
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;
   if (in) bytes << in.rdbuf();
-  data = ParseProfile(bytes.str());
-  return true;
+  entry->data = ParseProfile(bytes.str());
+  entry->key = key;
+  return entry;
 }
 
 uint32_t PosixPrivateProfile::GetString(const std::string& section, const std::string& key,
                                         const std::string& default_value, std::u16string& out,
                                         uint32_t size, const std::string& file) {
-  ProfileData data;
   std::string value = TrimRight(default_value);
-  if (Load(file, data, nullptr)) {
-    if (ProfileData::Section* s = FindSection(data, section)) {
+  if (Cached* entry = Load(file)) {
+    if (ProfileData::Section* s = FindSection(entry->data, section)) {
       if (ProfileData::Entry* e = FindEntry(*s, key); e && e->has_value) {
         value = e->value;
         if (value.size() > 1 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
@@ -179,10 +216,13 @@ uint32_t PosixPrivateProfile::GetSectionNames(std::u16string& buffer, uint32_t s
     buffer.push_back(0);
     return 0;
   }
-  ProfileData data;
-  Load(file, data, nullptr);
+  const Cached* entry = Load(file);
+  if (entry == nullptr) {
+    buffer.push_back(0);
+    return 0;
+  }
   uint32_t room = size - 1;  // the final NUL always has its place
-  for (const ProfileData::Section& s : data.sections) {
+  for (const ProfileData::Section& s : entry->data.sections) {
     if (s.name.empty()) continue;
     const std::u16string name = Utf8ToUtf16(s.name);
     const uint32_t needed = static_cast<uint32_t>(name.size()) + 1;
@@ -203,9 +243,9 @@ uint32_t PosixPrivateProfile::GetSectionNames(std::u16string& buffer, uint32_t s
 
 bool PosixPrivateProfile::WriteString(const std::string& section, const std::string& key,
                                       const std::string& value, const std::string& file) {
-  ProfileData data;
-  std::string native;
-  if (!Load(file, data, &native)) return false;
+  Cached* cached = Load(file);
+  if (cached == nullptr) return false;
+  ProfileData& data = cached->data;
   ProfileData::Section* s = FindSection(data, section);
   if (s == nullptr) {
     data.sections.push_back({TrimLeft(section), {}});
@@ -218,10 +258,31 @@ bool PosixPrivateProfile::WriteString(const std::string& section, const std::str
   }
   e->value = TrimLeft(value);
   e->has_value = true;
-  std::ofstream out(native, std::ios::binary | std::ios::trunc);
-  const std::string bytes = SerializeProfile(data);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out.flush());
+  cached->dirty = true;
+  return true;
+}
+
+bool PosixPrivateProfile::WriteBack(Cached& entry) {
+  if (!entry.dirty) return true;
+  entry.dirty = false;
+  const std::string bytes = SerializeProfile(entry.data);
+  bool ok;
+  {
+    std::ofstream out(entry.path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ok = static_cast<bool>(out.flush());
+  }
+  // The cache now holds what the file holds; a failed write forgets it.
+  entry.key = ok ? KeyOf(entry.path) : FileKey();
+  return ok;
+}
+
+bool PosixPrivateProfile::Flush(const std::string& file) {
+  std::string path;
+  if (!paths_.ToNative(file, path)) return true;
+  for (Cached& entry : cache_)
+    if (entry.path == path) return WriteBack(entry);
+  return true;
 }
 
 }  // namespace kvx

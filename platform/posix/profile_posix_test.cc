@@ -40,6 +40,7 @@ TEST_F(ProfileTest, WritesIntoAMarkedUnicodeFileKeepItsEncoding) {
   EXPECT_TRUE(profile.WriteString("john", "LanguageID", "0409", file()));
   EXPECT_TRUE(profile.WriteString("GENERAL", "Resolution", "1024x768", file()));
   EXPECT_TRUE(profile.WriteString("general", "defaultuser", "mary", file()));
+  EXPECT_TRUE(profile.Flush(file()));
   EXPECT_EQ(ReadFile(file()),
             Utf16File(u"[General]\r\nDefaultUser=mary\r\nResolution=1024x768\r\n[john]\r\nLanguageID=0409\r\n"));
 }
@@ -57,6 +58,33 @@ TEST_F(ProfileTest, ReadsTrimAndUnquote) {
   EXPECT_EQ(profile.GetInt("S", "missing", 0, file()), 0u);
   EXPECT_EQ(profile.GetString("S", "k", "d", out, 3, file()), 2u);
   EXPECT_EQ(out, u"v ");
+}
+
+TEST_F(ProfileTest, WritesAreHeldUntilFlushedAndChangedFilesAreReadAnew) {
+  WriteFile(file(), Utf16File(u"[S]\r\na=1\r\n"));
+  std::u16string out;
+  profile.GetString("S", "a", "", out, 2048, file());
+  EXPECT_EQ(out, u"1");
+  // Replaced behind the cache's back (another inode, another size).
+  WriteFile(dir / "b.ini", Utf16File(u"[S]\r\na=22\r\n"));
+  ASSERT_EQ(rename((dir / "b.ini").c_str(), file().c_str()), 0);
+  profile.GetString("S", "a", "", out, 2048, file());
+  EXPECT_EQ(out, u"22");
+  EXPECT_TRUE(profile.WriteString("S", "b", "3", file()));
+  profile.GetString("S", "b", "", out, 2048, file());
+  EXPECT_EQ(out, u"3");  // seen by the profile functions at once
+  EXPECT_EQ(ReadFile(file()), Utf16File(u"[S]\r\na=22\r\n"));
+  // Using four other files pushes the first out of the cache, written.
+  for (int i = 0; i < 4; ++i) profile.GetString("S", "a", "", out, 2048, dir / std::to_string(i));
+  EXPECT_EQ(ReadFile(file()), Utf16File(u"[S]\r\na=22\r\nb=3\r\n"));
+  EXPECT_TRUE(profile.WriteString("S", "c", "4", file()));
+  EXPECT_TRUE(profile.Flush(file()));
+  EXPECT_EQ(ReadFile(file()), Utf16File(u"[S]\r\na=22\r\nb=3\r\nc=4\r\n"));
+  {
+    PosixPrivateProfile other(map);
+    EXPECT_TRUE(other.WriteString("S", "d", "5", file()));
+  }  // ended: written
+  EXPECT_EQ(ReadFile(file()), Utf16File(u"[S]\r\na=22\r\nb=3\r\nc=4\r\nd=5\r\n"));
 }
 
 TEST_F(ProfileTest, SectionNamesFillTheBufferLikeWindows) {
@@ -118,15 +146,19 @@ void RunCorpus(const std::string& corpus, const std::string& outdir) {
     auto arg = [&](size_t i) { return i < f.size() ? Unescape(f[i]) : std::string(); };
     const std::string& op = f[0];
     if (op == "case") {
+      if (!file.empty()) profile.Flush(file);
       results.close();
       file = outdir + "/" + f[1] + ".ini";
       unlink(file.c_str());
       results.open(outdir + "/" + f[1] + ".txt", std::ios::binary);
     } else if (op == "u16") {
+      profile.Flush(file);
       WriteFile(file, Utf16File(Utf8ToUtf16(arg(1))));
     } else if (op == "u8") {
+      profile.Flush(file);
       WriteFile(file, "\xEF\xBB\xBF" + arg(1));
     } else if (op == "raw") {
+      profile.Flush(file);
       WriteFile(file, arg(1));
     } else if (op == "ws") {
       results << "ws " << (profile.WriteString(arg(1), arg(2), arg(3), file) ? 1 : 0) << "\n";
@@ -148,6 +180,7 @@ void RunCorpus(const std::string& corpus, const std::string& outdir) {
               << Hex(BufferView(buf, size, size ? (n + 2 < size ? n + 2 : size) : 0)) << "\n";
     }
   }
+  if (!file.empty()) profile.Flush(file);
 }
 
 std::string WinePath(const std::string& native) {

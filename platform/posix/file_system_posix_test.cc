@@ -1,0 +1,101 @@
+#include "platform/posix/file_system_posix.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/temp_dir.h"
+
+namespace kvx {
+namespace {
+
+using namespace kvx::testing;
+
+class PosixFilesTest : public ::testing::Test {
+ protected:
+  PosixFilesTest() : map(machine.path()), files(map, machine / "temp") {
+    MakeDirs(machine / "dosdevices");
+    symlink(volume.path().c_str(), (machine / "dosdevices/~:").c_str());
+  }
+  TempDir machine, volume;
+  PathMap map;
+  PosixFileSystem files;
+};
+
+std::vector<std::string> Names(const std::vector<FindEntry>& entries) {
+  std::vector<std::string> names;
+  for (const FindEntry& e : entries) names.push_back(e.name);
+  return names;
+}
+
+TEST_F(PosixFilesTest, EnumerationListsDotsBelowTheRootInNameOrder) {
+  MakeDirs(volume / "QUARLE.000/b");
+  MakeDirs(volume / "QUARLE.000/A");
+  WriteFile(volume / "QUARLE.000/c.txt", "12345");
+  std::vector<FindEntry> entries;
+  ASSERT_TRUE(files.FindFiles("~:\\QUARLE.000\\*", entries));
+  EXPECT_EQ(Names(entries), (std::vector<std::string>{".", "..", "A", "b", "c.txt"}));
+  EXPECT_TRUE(entries[2].attributes & kAttrDirectory);
+  EXPECT_EQ(entries[4].size, 5u);
+  EXPECT_GT(entries[4].last_write, 116444736000000000LL);  // after 1970
+  ASSERT_TRUE(files.FindFiles("~:\\QUARLE.000\\*.*", entries));
+  EXPECT_EQ(entries.size(), 5u);
+  ASSERT_TRUE(files.FindFiles("~:\\*", entries));
+  EXPECT_EQ(Names(entries), (std::vector<std::string>{"QUARLE.000"}));  // no dots at a root
+  EXPECT_FALSE(files.FindFiles("~:\\missing\\*", entries));
+  ASSERT_TRUE(files.FindFiles("~:\\QUARLE.000\\?.TXT", entries));
+  EXPECT_EQ(Names(entries), (std::vector<std::string>{"c.txt"}));
+}
+
+TEST_F(PosixFilesTest, AttributesFollowPermissionsNamesAndTheStoredBits) {
+  WriteFile(volume / "f", "x");
+  WriteFile(volume / ".hidden", "x");
+  EXPECT_EQ(files.GetAttributes("~:\\f"), kAttrNormal);
+  EXPECT_EQ(files.GetAttributes("~:\\.hidden"), kAttrHidden);
+  EXPECT_EQ(files.GetAttributes("~:\\missing"), kInvalidAttributes);
+  ASSERT_TRUE(files.SetAttributes("~:\\f", kAttrReadOnly));
+  EXPECT_EQ(files.GetAttributes("~:\\f"), kAttrReadOnly);
+  EXPECT_FALSE(files.DeleteFile("~:\\f"));  // read-only files are not deleted
+  ASSERT_TRUE(files.SetAttributes("~:\\f", kAttrNormal));
+  EXPECT_TRUE(files.DeleteFile("~:\\f"));
+  EXPECT_EQ(files.Access("~:\\f", 0), ENOENT);
+}
+
+TEST_F(PosixFilesTest, FoldersTempFilesAndReplacement) {
+  EXPECT_TRUE(files.CreateDirectory("~:\\one"));
+  EXPECT_FALSE(files.CreateDirectory("~:\\two\\levels"));
+  EXPECT_FALSE(files.RemoveDirectory("~:\\missing"));
+  EXPECT_TRUE(files.RemoveDirectory("~:\\one"));
+  const std::string temp = files.TempFolder();
+  EXPECT_EQ(temp.back(), '\\');
+  std::string a, b;
+  ASSERT_TRUE(files.CreateTempFile(temp, "QZRX", a));
+  ASSERT_TRUE(files.CreateTempFile(temp, "QZR", b));
+  EXPECT_NE(a, b);
+  EXPECT_NE(a.find("\\QZR"), std::string::npos);
+  EXPECT_EQ(a.substr(a.size() - 4), ".tmp");
+  WriteFile(volume / "old", "old");
+  WriteFile(volume / "new", "new");
+  chmod((volume / "old").c_str(), 0640);
+  ASSERT_TRUE(files.ReplaceFile("~:\\new", "~:\\old"));
+  EXPECT_EQ(ReadFile(volume / "old"), "new");
+  struct stat st;
+  ASSERT_EQ(stat((volume / "old").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);  // the replaced file keeps its permissions
+}
+
+TEST_F(PosixFilesTest, OpeningFoldersAndMissingFilesFails) {
+  MakeDirs(volume / "dir");
+  int error = 0;
+  EXPECT_EQ(files.Open("~:\\dir", "rb", &error), nullptr);
+  EXPECT_EQ(error, kErrorAccessDenied);
+  EXPECT_EQ(files.Open("~:\\dir", "w+", &error), nullptr);
+  EXPECT_EQ(files.Open("~:\\none", "rb", &error), nullptr);
+  EXPECT_EQ(error, kErrorFileNotFound);
+  EXPECT_EQ(files.Open("Q:\\x", "rb", &error), nullptr);
+  EXPECT_TRUE(MatchesMask("Abc.TXT", "a?c.*"));
+  EXPECT_FALSE(MatchesMask("abd", "a?c"));
+}
+
+}  // namespace
+}  // namespace kvx
