@@ -9,21 +9,13 @@
 #include <fstream>
 #include <string>
 
-#include "platform/libxml2/xml_dom_libxml2.h"
-#include "platform/posix/file_system_posix.h"
-#include "platform/posix/path_map.h"
-#include "platform/posix/profile_posix.h"
+#include "bench/bench_machine.h"
 #include "service/account_ini.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
-class NoDebug : public kvx::DebugOutput {
- public:
-  void Write(std::string_view) override {}
-};
 
 void MakeVolume(const std::string& volume, int accounts) {
   fs::remove_all(volume);
@@ -46,21 +38,9 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int main() {
-  char dir_template[] = "/tmp/kvxbench.XXXXXX";
-  const std::string dir = mkdtemp(dir_template);
-  const std::string volume = dir + "/volume";
-  fs::create_directories(dir + "/dosdevices");
-  fs::create_directory_symlink(volume, dir + "/dosdevices/~:");
-
-  kvx::PathMap paths(dir);
-  kvx::PosixFileSystem files(paths, dir + "/temp");
-  kvx::PosixPrivateProfile profile(paths);
-  auto xml = kvx::CreateLibxml2Services([&](const std::string& w, std::string& n) {
-    return paths.ToNative(w, n);
-  });
-  NoDebug debug;
-  kvx::ToolState state{"~:"};
-  kvx::ToolContext ctx{files, debug, profile, *xml, state};
+  kvx::bench::BenchMachine machine;
+  kvx::ToolContext& ctx = machine.ctx;
+  const std::string& volume = machine.volume;
 
   std::printf("Account files (median of the runs)\n");
   for (int accounts : {40, 1000}) {
@@ -83,6 +63,5 @@ int main() {
     times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
   }
   std::printf("  WriteAccessSettings, one account         %9.2f ms\n", Median(times));
-  fs::remove_all(dir);
   return 0;
 }

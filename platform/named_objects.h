@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -12,6 +13,25 @@ class NamedMutex {
   virtual ~NamedMutex() = default;
 };
 
+// A view of a named file mapping: `size` bytes shared with every other
+// view of the same mapping, in this process and others. Unmapped when the
+// object ends.
+class MappingView {
+ public:
+  virtual ~MappingView() = default;
+  virtual unsigned char* data() = 0;
+  virtual size_t size() const = 0;
+};
+
+// A handle on a named file mapping. The mapping exists while any handle
+// on it is open in any process.
+class NamedMapping {
+ public:
+  virtual ~NamedMapping() = default;
+  // A view of the first `size` bytes; null when the mapping is smaller.
+  virtual std::unique_ptr<MappingView> MapView(size_t size) = 0;
+};
+
 // Named kernel objects shared by every process of the machine. A name with
 // the "Global\" prefix is machine-wide; the POSIX machine has one session,
 // so names without the prefix are machine-wide there too.
@@ -23,6 +43,12 @@ class NamedObjects {
   // Null when the object can be neither created nor opened.
   virtual std::unique_ptr<NamedMutex> CreateMutex(const std::string& name,
                                                   bool* already_existed) = 0;
+  // Creates the mapping `name` of `size` bytes, zero-filled, or opens it
+  // when it exists already. Null when it can be neither created nor opened.
+  virtual std::unique_ptr<NamedMapping> CreateFileMapping(const std::string& name, size_t size,
+                                                          bool* already_existed) = 0;
+  // Opens an existing mapping; null when no process holds one of that name.
+  virtual std::unique_ptr<NamedMapping> OpenFileMapping(const std::string& name) = 0;
 };
 
 }  // namespace kvx

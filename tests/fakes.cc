@@ -178,3 +178,30 @@ std::shared_ptr<XmlSchemaCache> FakeXml::CreateSchemaCache(XmlClassVersion versi
 }
 
 }  // namespace kvx::testing
+
+namespace kvx::testing {
+
+bool RecordingFlash::BeginFlash(int& status) {
+  calls.push_back("BeginFlash");
+  status = 2;
+  if (!begin_ok) return false;
+  state_.flash_root = "~:";
+  return true;
+}
+
+bool RecordingFlash::EndFlash() {
+  calls.push_back("EndFlash");
+  return true;
+}
+
+int RecordingFlash::NotifyServiceExport() {
+  calls.push_back("Export");
+  return 1;
+}
+
+bool RecordingFlash::NotifyServiceUsersName(const std::string& file_name) {
+  calls.push_back("UsersName " + file_name);
+  return true;
+}
+
+}  // namespace kvx::testing

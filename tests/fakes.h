@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/command_processor.h"
+#include "core/tool_context.h"
 #include "platform/platform.h"
 
 namespace kvx::testing {
@@ -59,6 +60,10 @@ class FakeSecurity : public Security {
 class FakeObjects : public NamedObjects {
  public:
   std::unique_ptr<NamedMutex> CreateMutex(const std::string& name, bool* already_existed) override;
+  std::unique_ptr<NamedMapping> CreateFileMapping(const std::string&, size_t, bool*) override {
+    return nullptr;
+  }
+  std::unique_ptr<NamedMapping> OpenFileMapping(const std::string&) override { return nullptr; }
   bool fail = false;
   std::map<std::string, int> open;  // handles per name
 };
@@ -132,6 +137,35 @@ class FakeXml : public XmlServices {
   // What was asked, in order: "doc 60", "cache 30", "add  <location>",
   // "load <path>", and the document's settings.
   std::vector<std::string> calls;
+};
+
+}  // namespace kvx::testing
+
+namespace kvx::testing {
+
+// A flash cycle over a fixture volume: BeginFlash publishes "~:" (unless
+// told to fail), and every call is recorded in order.
+class RecordingFlash : public FlashServices {
+ public:
+  explicit RecordingFlash(ToolState& state) : state_(state) {}
+  bool BeginFlash(int& status) override;
+  bool EndFlash() override;
+  int NotifyServiceExport() override;
+  bool NotifyServiceUsersName(const std::string& file_name) override;
+
+  bool begin_ok = true;
+  std::vector<std::string> calls;  // "BeginFlash", "EndFlash", "Export", "UsersName kvxaccount.ini"
+
+ private:
+  ToolState& state_;
+};
+
+class RecordingMessageBox : public MessageBox {
+ public:
+  void Show(const std::string& text, const std::string& caption) override {
+    shown.push_back(caption + ": " + text);
+  }
+  std::vector<std::string> shown;
 };
 
 }  // namespace kvx::testing

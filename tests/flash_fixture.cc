@@ -15,7 +15,7 @@ FlashFixture::FlashFixture()
       xml_(CreateLibxml2Services([this](const std::string& w, std::string& n) {
         return paths_.ToNative(w, n);
       })),
-      ctx_{files_, debug_, profile_, *xml_, state_} {
+      ctx_{files_, debug_, profile_, *xml_, state_, flash_, objects_, message_box_, process_, strings_} {
   MakeDirs(machine_ / "dosdevices");
   symlink(volume_.path().c_str(), (machine_ / "dosdevices/~:").c_str());
   state_.flash_root = "~:";

@@ -39,6 +39,11 @@ class FlashFixture : public ::testing::Test {
   std::unique_ptr<XmlServices> xml_;
   RecordingDebug debug_;
   ToolState state_;
+  RecordingFlash flash_{state_};
+  FakeObjects objects_;
+  RecordingMessageBox message_box_;
+  FakeProcess process_;
+  FakeStrings strings_;
   ToolContext ctx_;
 };
 
