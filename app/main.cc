@@ -5,25 +5,25 @@
 
 #include "app/entry.h"
 #include "app/log_file.h"
-#include "core/diag.h"
+#include "app/tool_commands.h"
+#include "core/tool_context.h"
 #include "platform/platform.h"
 
 namespace {
 
-// Stands in for the remote command processing and the persistent data copy
-// while this build carries neither: it says so and reports failure, so that
-// no run claims work it did not do.
-class NoCommandProcessor : public kvx::CommandProcessor {
+// Stands in for the flash cycle and the companion service while this build
+// carries neither: no flash cycle opens, so no run claims work it did not
+// do.
+class NoFlashModule : public kvx::FlashServices {
  public:
-  explicit NoCommandProcessor(kvx::DebugOutput& debug) : debug_(debug) {}
-  bool DoRemoteCmdFile(kvx::XmlDocument&) override {
-    debug_.Write("This build has no remote command processing; nothing was applied.");
+  explicit NoFlashModule(kvx::DebugOutput& debug) : debug_(debug) {}
+  bool BeginFlash(int&) override {
+    debug_.Write("This build has no flash cycle: the flash module cannot be reached.");
     return false;
   }
-  bool CopyPersistentData(const std::string&) override {
-    debug_.Write("This build has no persistent data copy; nothing was copied.");
-    return false;
-  }
+  bool EndFlash() override { return false; }
+  int NotifyServiceExport() override { return 0; }
+  bool NotifyServiceUsersName(const std::string&) override { return false; }
 
  private:
   kvx::DebugOutput& debug_;
@@ -43,7 +43,11 @@ int main(int argc, char** argv) {
   }
 
   kvx::LogFile log({*p.process, *p.files, *p.console, *p.debug, *p.strings, *p.ansi, *p.clock});
-  NoCommandProcessor commands(*p.debug);
+  kvx::ToolState state;
+  NoFlashModule flash(*p.debug);
+  kvx::ToolContext tool{*p.files,   *p.debug,   *p.profile,     *p.xml,     state,
+                        flash,      *p.objects, *p.message_box, *p.process, *p.strings};
+  kvx::ToolCommands commands(tool);
   kvx::RunContext ctx{*p.debug,
                       *p.console,
                       *p.objects,

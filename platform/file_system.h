@@ -13,6 +13,7 @@ inline constexpr uint32_t kAttrHidden = 0x2;
 inline constexpr uint32_t kAttrSystem = 0x4;
 inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrNormal = 0x80;
+inline constexpr uint32_t kAttrReparsePoint = 0x400;  // a symbolic link or junction
 inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
 
 // Error numbers of the system's "last error" that callers look at.

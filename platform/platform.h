@@ -7,6 +7,7 @@
 #include "platform/console.h"
 #include "platform/debug_output.h"
 #include "platform/file_system.h"
+#include "platform/message_box.h"
 #include "platform/named_objects.h"
 #include "platform/process.h"
 #include "platform/profile.h"
@@ -31,6 +32,7 @@ struct Platform {
   AnsiText* ansi = nullptr;
   Clock* clock = nullptr;
   XmlServices* xml = nullptr;
+  MessageBox* message_box = nullptr;
 };
 
 // The platform the program runs on, configured from its environment once.

@@ -18,7 +18,6 @@ namespace kvx {
 
 namespace {
 
-constexpr uint32_t kAttrReparsePoint = 0x400;
 constexpr const char* kDosAttributes = "user.DOSATTRIB";
 
 class StdioFile : public File {

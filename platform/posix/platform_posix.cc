@@ -10,6 +10,7 @@
 #include "platform/posix/debug_output_posix.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/machine_folder.h"
+#include "platform/posix/message_box_posix.h"
 #include "platform/posix/named_objects_posix.h"
 #include "platform/posix/path_map.h"
 #include "platform/posix/process_posix.h"
@@ -44,6 +45,7 @@ struct PosixPlatform : Platform {
     ansi = &ansi_;
     clock = &clock_;
     xml = xml_.get();
+    message_box = &message_box_;
   }
 
   PathMap paths_;
@@ -58,6 +60,7 @@ struct PosixPlatform : Platform {
   PosixAnsiText ansi_;
   PosixClock clock_;
   std::unique_ptr<XmlServices> xml_;
+  PosixMessageBox message_box_;
 };
 
 }  // namespace

@@ -1,0 +1,135 @@
+#include "commands/account_commands.h"
+
+#include <algorithm>
+
+#include "app/path_resolution.h"
+#include "core/diag.h"
+#include "core/text.h"
+#include "flash/persistent_copy.h"
+#include "service/account_ini.h"
+#include "xml/command_store.h"
+
+namespace kvx {
+
+namespace {
+
+void ShowUnsupported(ToolContext& ctx) {
+  ctx.message_box.Show(ctx.strings.Load(108), ctx.strings.Load(109));
+}
+
+}  // namespace
+
+int GetCmdType(const std::string& action) {
+  if (action == "deleteUser") return 0;
+  if (action == "resetUser") return 1;
+  if (action == "changePassword") return 2;
+  if (action == "copyPersistentData") return 3;
+  return -1;
+}
+
+bool IsAccountInList(const std::string& name, const AccountList& accounts) {
+  return std::find(accounts.begin(), accounts.end(), name) != accounts.end();
+}
+
+bool SpliteFromSingleUserNode(ToolContext& ctx, const XMLNodeList& nodes,
+                              const AccountList& accounts) {
+  // Carried from record to record: a record without one of the two
+  // attributes keeps what an earlier record set.
+  std::string action, user;
+  bool ran = false;
+  for (const XMLNode& record : nodes) {
+    for (const XMLAttrib& a : record.vecAttribs) {
+      if (a.strAttriName == "action") {
+        action = a.strAttriValue;
+      } else if (a.strAttriName == "user") {
+        user = a.strAttriValue;
+        if (EqualsIgnoringCase(user, "user")) user = "User";
+      }
+    }
+    if (user.empty() || action.empty()) continue;
+    Diag(ctx.debug, "The %s account's action is %s", user.c_str(), action.c_str());
+    if (EqualsIgnoringCase(action, "copyPersistentData") || IsAccountInList(user, accounts)) {
+      ctx.debug.Write("The account is existed, and DoRemoteCmd");
+      DoRemoteCmd(ctx, user, action);
+      ran = true;
+    }
+  }
+  return ran;
+}
+
+bool SpliteFromAllUserNode(ToolContext& ctx, const XMLNodeList& nodes, const AccountList& accounts) {
+  std::string action;
+  for (const XMLNode& record : nodes) {
+    for (const XMLAttrib& a : record.vecAttribs)
+      if (a.strAttriName == "action") action = a.strAttriValue;
+    if (!action.empty()) DoRemoteCmdForAll(ctx, accounts, action);
+  }
+  return false;
+}
+
+bool DoRemoteCmd(ToolContext& ctx, const std::string& account, const std::string& action) {
+  switch (GetCmdType(action)) {
+    case 0: {
+      ctx.debug.Write("DoDeleteUserCmd is starting...");
+      const bool ok = DoDeleteUserCmd(ctx, account);
+      if (ok) ctx.flash.NotifyServiceUsersName("kvxaccount.ini");
+      return ok;
+    }
+    case 1:
+      ctx.debug.Write("DoResetUserCmd is starting...");
+      return DoResetUserCmd(ctx, account);
+    case 2:
+      ctx.debug.Write("DoChangePasswordCmd is starting...");
+      return DoChangePasswordCmd(ctx, account);
+    case 3:
+      ctx.debug.Write("DoCopyPersistentData is starting...");
+      return DoCopyPersistentData(ctx, account);
+    default:
+      ShowUnsupported(ctx);
+      return false;
+  }
+}
+
+bool DoRemoteCmdForAll(ToolContext& ctx, const AccountList& accounts, const std::string& action) {
+  const int type = GetCmdType(action);
+  if (type < 0 || type > 2) {
+    ShowUnsupported(ctx);
+    return false;
+  }
+  bool all = true;
+  for (const std::string& account : accounts) {
+    bool ok = false;
+    if (type == 0) ok = DoDeleteUserCmd(ctx, account);
+    if (type == 1) ok = DoResetUserCmd(ctx, account);
+    if (type == 2) ok = DoChangePasswordCmd(ctx, account);
+    all = ok && all;
+  }
+  if (type == 0 && all) ctx.flash.NotifyServiceUsersName("kvxaccount.ini");
+  return all;
+}
+
+bool DoDeleteUserCmd(ToolContext& ctx, const std::string& account) {
+  std::string folder;
+  if (!GetCurrentUserPath(ctx, account, folder)) return false;
+  Diag(ctx.debug, "GetCurrentUserPath is %s ", folder.c_str());
+  if (account != "User") {
+    ClearFolder(ctx, folder);
+    ctx.files.RemoveDirectory(folder);
+    ctx.flash.NotifyServiceExport();
+    return true;
+  }
+  // The default account is never removed: it is reset instead.
+  const std::string ini = folder + "\\kvxaccount.ini";
+  if (FitsProfileBuffer(ini)) MarkFirstTime(ctx, ini);
+  DoResetUserCmd(ctx, "User");
+  return true;
+}
+
+bool DoChangePasswordCmd(ToolContext& ctx, const std::string& account) {
+  std::string path;
+  if (!GetCurrentUserPath(ctx, account, path)) return false;
+  path = JoinPath(path, "cmds") + "\\password.xml";
+  return WriteChangePasswordCmdStore(ctx, path, account);
+}
+
+}  // namespace kvx

@@ -1,0 +1,204 @@
+#include "flash/persistent_copy.h"
+
+#include <vector>
+
+#include "app/path_resolution.h"
+#include "core/diag.h"
+#include "core/path_exists.h"
+#include "core/utf.h"
+#include "service/account_ini.h"
+#include "service/ini_encoding.h"
+
+namespace kvx {
+
+namespace {
+
+std::string WithSlash(std::string path) {
+  if (path.empty() || path.back() != '\\') path += '\\';
+  return path;
+}
+
+bool IsCopiedEntry(const FindEntry& e) { return e.name[0] != '.' && !(e.attributes & kAttrDirectory); }
+
+}  // namespace
+
+int64_t CopyPercentage(uint64_t copied, uint64_t total) {
+  if (total == 0) return -1;
+  return static_cast<int64_t>(copied * 100 / total);
+}
+
+void ReportCopyProgress(ToolContext& ctx, const std::string& text) {
+  Diag(ctx.debug, "The Finish Rate of CopyPersistentData is %s", text.c_str());
+  if (!ctx.state.progress) return;
+  std::unique_ptr<MappingView> view = ctx.state.progress->MapView(kProgressViewSize);
+  if (!view) return;
+  const std::u16string units = Utf8ToUtf16(text);
+  for (size_t i = 0; i < units.size() && 2 * i + 1 < view->size(); ++i) {
+    view->data()[2 * i] = static_cast<unsigned char>(units[i] & 0xFF);
+    view->data()[2 * i + 1] = static_cast<unsigned char>(units[i] >> 8);
+  }
+}
+
+bool CopyFileWithProgress(ToolContext& ctx, const std::string& destination,
+                          const std::string& source) {
+  std::unique_ptr<File> in = ctx.files.Open(source, "rb", nullptr);
+  if (!in) {
+    Diag(ctx.debug, "The SourceFile(%s), Opened Failed.", source.c_str());
+    return false;
+  }
+  Diag(ctx.debug, "The SourceFile(%s), Opened Successfully .", source.c_str());
+  std::unique_ptr<File> out = ctx.files.Open(destination, "wb", nullptr);
+  if (!out) {
+    Diag(ctx.debug, "The DstFile(%s), Opened Failed.", destination.c_str());
+    return false;
+  }
+  Diag(ctx.debug, "The DstFile(%s), Opened Successfully .", destination.c_str());
+  std::vector<char> buffer(kCopyChunk);
+  bool whole = true;
+  for (;;) {
+    const size_t n = in->Read(buffer.data(), buffer.size());
+    if (n == 0) {
+      whole = !in->Error();
+      break;
+    }
+    if (!out->Write(buffer.data(), n)) {
+      whole = false;
+      break;
+    }
+    ctx.state.copy_done += n;
+    const int64_t percent = CopyPercentage(ctx.state.copy_done, ctx.state.copy_total);
+    if (percent >= 0) ReportCopyProgress(ctx, std::to_string(percent));
+  }
+  whole = out->Flush() && whole;
+  out.reset();
+  in.reset();
+  if (!whole) {
+    // No half file may pass for a copy.
+    ctx.files.DeleteFile(destination);
+    Diag(ctx.debug, "The DstFile(%s) could not be written whole and was removed.",
+         destination.c_str());
+  }
+  return whole;
+}
+
+bool CopyPersistentData(ToolContext& ctx, const std::string& folder) {
+  ctx.state.copy_total = ctx.state.copy_done = 0;
+  ctx.debug.Write("BeginFlash is starting ....");
+  int status = 3;
+  if (!ctx.flash.BeginFlash(status)) return false;
+  ctx.debug.Write("BeginFlash is End ....");
+  const std::string destination = WithSlash(folder);
+  std::string root;
+  if (!GetUserFolderPathEx(ctx, root)) {
+    ctx.debug.Write("GetUserFolderPathEx Failed!");
+    ctx.flash.EndFlash();
+    return false;
+  }
+  Diag(ctx.debug, "GetUserFolderPathEx's path is %s", root.c_str());
+  const std::string source = WithSlash(root) + "user\\";
+  const std::string pattern = WithSlash(root) + "user\\*.*";
+
+  std::vector<FindEntry> entries;
+  if (ctx.files.FindFiles(pattern, entries))
+    for (const FindEntry& e : entries)
+      if (IsCopiedEntry(e)) ctx.state.copy_total += e.size;
+
+  bool every_file = true;
+  if (ctx.files.FindFiles(pattern, entries)) {
+    ctx.state.progress = ctx.objects.OpenFileMapping(kProgressMappingName);
+    for (const FindEntry& e : entries)
+      if (IsCopiedEntry(e))
+        every_file = CopyFileWithProgress(ctx, destination + e.name, source + e.name) && every_file;
+    ctx.state.progress.reset();
+  } else {
+    every_file = false;  // the user subfolder is missing
+  }
+  ctx.flash.NotifyServiceExport();
+  ctx.flash.EndFlash();
+  return every_file;
+}
+
+bool DoCopyPersistentData(ToolContext& ctx, const std::string&) {
+  ctx.state.copy_total = ctx.state.copy_done = 0;
+  std::string root;
+  if (!GetUserFolderPathEx(ctx, root)) return false;
+  const std::string destination = WithSlash(root) + "user\\";
+  const std::string module = ctx.process.ModuleFileName();
+  const size_t slash = module.rfind('\\');
+  if (module.empty() || slash == std::string::npos || slash == 0) return false;
+  const std::string source = module.substr(0, slash + 1);
+  const std::string own_name = module.substr(slash + 1);
+  Diag(ctx.debug, "The Dst Folder is %s, and the Src Folder is %s", destination.c_str(),
+       source.c_str());
+  // What is skipped: schema, XML, program and log files, and the tool's own
+  // executable, which has no ".exe" on POSIX.
+  auto skipped = [&](const std::string& name) {
+    for (const char* part : {".xml", ".xsd", ".exe", ".log"})
+      if (name.find(part) != std::string::npos) return true;
+    return name == own_name;
+  };
+  std::vector<FindEntry> entries;
+  if (ctx.files.FindFiles(source + "*.*", entries))
+    for (const FindEntry& e : entries)
+      if (IsCopiedEntry(e) && !skipped(e.name)) ctx.state.copy_total += e.size;
+  if (ctx.files.FindFiles(source + "*.*", entries)) {
+    for (const FindEntry& e : entries) {
+      if (!IsCopiedEntry(e)) continue;
+      Diag(ctx.debug, "The FileName is %s.", e.name.c_str());
+      if (skipped(e.name)) continue;
+      Diag(ctx.debug, "The Dst file is %s, and the Src file is %s", (destination + e.name).c_str(),
+           (source + e.name).c_str());
+      CopyFileWithProgress(ctx, destination + e.name, source + e.name);
+    }
+  }
+  return true;
+}
+
+bool DoResetUserCmd(ToolContext& ctx, const std::string& account) {
+  std::string folder;
+  if (!GetCurrentUserPath(ctx, account, folder)) return false;
+  const std::string ini = folder + "\\kvxaccount.ini";
+  // The INI functions take both in 256-character buffers.
+  if (FitsProfileBuffer(ini) && FitsProfileBuffer(account)) ResetAccountIni(ctx, ini, account);
+  Diag(ctx.debug, "The folder of %s is %s!", account.c_str(), folder.c_str());
+  std::string persist;
+  if (!GetPersistFolderPath(ctx, persist)) return false;
+  Diag(ctx.debug, "The data folder is %s!", persist.c_str());
+  std::vector<FindEntry> entries;
+  if (ctx.files.FindFiles(persist + "\\*", entries)) {
+    for (const FindEntry& e : entries) {
+      if (e.name == "." || e.name == ".." || (e.attributes & kAttrDirectory)) continue;
+      const std::string from = persist + "\\" + e.name;
+      const std::string to = folder + "\\" + e.name;
+      if (from.size() >= 3 && to.size() >= 3) CopyFileBuffered(ctx, from, to);
+      Diag(ctx.debug, "Copy file from %s to %s!", from.c_str(), to.c_str());
+    }
+  }
+  ctx.flash.NotifyServiceExport();
+  return true;
+}
+
+bool ClearFolder(ToolContext& ctx, const std::string& path) {
+  if (!PathExists(ctx.files, ctx.debug, path)) return true;
+  if (Utf16Length(path) < 4) return false;
+  const std::string folder = WithSlash(path);
+  std::vector<FindEntry> entries;
+  if (!ctx.files.FindFiles(folder + "*.*", entries)) return true;
+  for (const FindEntry& e : entries) {
+    if (e.name == "." || e.name == "..") continue;
+    const std::string full = folder + e.name;
+    if (e.attributes & kAttrReparsePoint) {
+      // A link is removed itself; what it points to is not touched.
+      if (!ctx.files.DeleteFile(full)) ctx.files.RemoveDirectory(full);
+    } else if (e.attributes & kAttrDirectory) {
+      ClearFolder(ctx, full);
+      ctx.files.RemoveDirectory(full);
+    } else {
+      ctx.files.SetAttributes(full, kAttrNormal);
+      ctx.files.DeleteFile(full);
+    }
+  }
+  return true;
+}
+
+}  // namespace kvx
