@@ -1,0 +1,1 @@
+export LANG=en_US.UTF-8
