@@ -53,15 +53,17 @@ bool CopyFileWithProgress(ToolContext& ctx, const std::string& destination,
     return false;
   }
   Diag(ctx.debug, "The DstFile(%s), Opened Successfully .", destination.c_str());
-  std::vector<char> buffer(kCopyChunk);
+  // Not cleared: a read fills what the write then takes, so a small file
+  // touches only the pages it needs.
+  std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
   bool whole = true;
   for (;;) {
-    const size_t n = in->Read(buffer.data(), buffer.size());
+    const size_t n = in->Read(buffer.get(), kCopyChunk);
     if (n == 0) {
       whole = !in->Error();
       break;
     }
-    if (!out->Write(buffer.data(), n)) {
+    if (!out->Write(buffer.get(), n)) {
       whole = false;
       break;
     }

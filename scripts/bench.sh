@@ -5,3 +5,4 @@ build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/$build/bench/xml_validate_bench" "$top/$build/bin/KVXRemoteCmd.xsd" "$top/$build/bin/QZRRemote"
 "$top/$build/bench/account_ini_bench"
+"$top/$build/bench/copy_bench"

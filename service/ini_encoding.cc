@@ -118,15 +118,17 @@ bool CopyFileBuffered(ToolContext& ctx, const std::string& source, const std::st
     if (error) *error = err;
     return false;
   }
-  std::vector<char> buffer(kCopyChunk);
+  // Not cleared: a read fills what the write then takes, so a small file
+  // touches only the pages it needs.
+  std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
   bool complete = true;
   for (;;) {
-    const size_t n = in->Read(buffer.data(), buffer.size());
+    const size_t n = in->Read(buffer.get(), kCopyChunk);
     if (n == 0) {
       complete = !in->Error();
       break;
     }
-    const bool written = out->Write(buffer.data(), n);
+    const bool written = out->Write(buffer.get(), n);
     Diag(ctx.debug, "Read buffer count : %d, and Write buffer size: %d", static_cast<int>(n),
          written ? static_cast<int>(n) : 0);
     if (!written) {

@@ -144,10 +144,15 @@ std::unique_ptr<File> PosixFileSystem::Open(const std::string& path, const char*
     if (error) *error = kErrorAccessDenied;
     return nullptr;
   }
+  const bool existed = m[0] == 'r' || access(native.c_str(), F_OK) == 0;
   FILE* f = std::fopen(native.c_str(), (m + "e").c_str());
   if (f == nullptr) {
     if (error) *error = WindowsErrorFromErrno(errno);
     return nullptr;
+  }
+  if (!existed) {
+    const size_t slash = native.rfind('/');
+    paths_.NoteCreated(slash == 0 ? "/" : native.substr(0, slash), native.substr(slash + 1));
   }
   if (m[0] == 'r' && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
     std::fclose(f);

@@ -36,22 +36,11 @@ bool Exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-// The entry of `folder` that equals `name` without regard to case; the
-// smallest such name when there are several, so the choice is stable.
-bool FindIgnoringCase(const std::string& folder, const std::string& name, std::string& found) {
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return false;
-  bool any = false;
-  while (dirent* e = readdir(dir)) {
-    const std::string entry = e->d_name;
-    if (entry == "." || entry == "..") continue;
-    if (FileNamesEqualIgnoringCase(entry, name) && (!any || entry < found)) {
-      found = entry;
-      any = true;
-    }
-  }
-  closedir(dir);
-  return any;
+std::string Folded(std::string_view name) {
+  std::string out;
+  size_t i = 0;
+  while (i < name.size()) AppendUtf8(out, FoldCase(DecodeUtf8(name, i)));
+  return out;
 }
 
 }  // namespace
@@ -61,6 +50,41 @@ bool FileNamesEqualIgnoringCase(std::string_view a, std::string_view b) {
   while (i < a.size() && j < b.size())
     if (FoldCase(DecodeUtf8(a, i)) != FoldCase(DecodeUtf8(b, j))) return false;
   return i == a.size() && j == b.size();
+}
+
+bool PathMap::FindIgnoringCase(const std::string& folder, const std::string& name,
+                               std::string& found) const {
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0) return false;
+  FolderIndex& x = index_;
+  if (x.folder != folder || x.inode != st.st_ino || x.mtime_sec != st.st_mtim.tv_sec ||
+      x.mtime_nsec != st.st_mtim.tv_nsec) {
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return false;
+    x = FolderIndex{folder, static_cast<unsigned long long>(st.st_ino), st.st_mtim.tv_sec,
+                    st.st_mtim.tv_nsec, {}};
+    while (dirent* e = readdir(dir)) {
+      const std::string entry = e->d_name;
+      if (entry == "." || entry == "..") continue;
+      // Of several names alike but for case, the smallest, so the choice is stable.
+      auto [it, added] = x.names.emplace(Folded(entry), entry);
+      if (!added && entry < it->second) it->second = entry;
+    }
+    closedir(dir);
+  }
+  auto it = x.names.find(Folded(name));
+  if (it == x.names.end()) return false;
+  found = it->second;
+  return true;
+}
+
+void PathMap::NoteCreated(const std::string& folder, const std::string& name) const {
+  if (index_.folder != folder) return;
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0) return;
+  index_.names.emplace(Folded(name), name);
+  index_.mtime_sec = st.st_mtim.tv_sec;
+  index_.mtime_nsec = st.st_mtim.tv_nsec;
 }
 
 PathMap::PathMap(std::string machine_folder) : machine_folder_(std::move(machine_folder)) {}

@@ -7,6 +7,7 @@
 // exactly is looked up without regard to case.
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace kvx {
 
@@ -25,8 +26,27 @@ class PathMap {
   // The folder that the drive link of `letter` names ("dosdevices/c:").
   std::string DriveLink(char letter) const;
 
+  // Tells the map that this process created `name` in the native `folder`,
+  // so that its index of the folder stays current without a new scan.
+  void NoteCreated(const std::string& folder, const std::string& name) const;
+
  private:
+  // The entry of `folder` equal to `name` without regard to case.
+  bool FindIgnoringCase(const std::string& folder, const std::string& name,
+                        std::string& found) const;
+
   std::string machine_folder_;
+  // An index of the last folder searched without regard to case: folded
+  // name to name, valid while the folder's inode and modification time are
+  // unchanged. It keeps a copy into a folder of many files from scanning
+  // the folder once per file.
+  struct FolderIndex {
+    std::string folder;
+    unsigned long long inode = 0;
+    long long mtime_sec = -1, mtime_nsec = 0;
+    std::unordered_map<std::string, std::string> names;
+  };
+  mutable FolderIndex index_;
 };
 
 // Whether two file names are equal without regard to case, as the Windows
