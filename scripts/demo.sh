@@ -45,7 +45,9 @@ run "No command file at all"
 LANG=de_DE.UTF-8 run "The same, in German (LANG=de_DE.UTF-8)"
 
 cat <<'NOTE'
-The remote command processing (accounts, application access, command-store
-files) and the flash cycle come next; until then a valid file ends with
-result code 5 and the debugger output says that nothing was applied.
+The remote command processing is in place (its tests apply
+examples/commands.xml to a copy of examples/volume); the flash cycle and
+the emulated machine that powers and mounts the module come next. Until
+then no flash cycle opens, so a valid file ends with result code 5 and the
+debugger output says why.
 NOTE
