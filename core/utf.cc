@@ -104,6 +104,28 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
   return out;
 }
 
+std::string EncodeUtf16Bytes(std::u16string_view text, bool little_endian) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  for (char16_t u : text) {
+    const char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
+    out += little_endian ? lo : hi;
+    out += little_endian ? hi : lo;
+  }
+  return out;
+}
+
+std::u16string DecodeUtf16Bytes(std::string_view bytes, bool little_endian) {
+  std::u16string out;
+  out.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const unsigned a = static_cast<unsigned char>(bytes[i]);
+    const unsigned b = static_cast<unsigned char>(bytes[i + 1]);
+    out += static_cast<char16_t>(little_endian ? (a | (b << 8)) : ((a << 8) | b));
+  }
+  return out;
+}
+
 size_t Utf16Length(std::string_view utf8) {
   size_t n = 0, pos = 0;
   while (pos < utf8.size()) n += DecodeUtf8(utf8, pos) >= 0x10000 ? 2 : 1;

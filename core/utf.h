@@ -15,6 +15,11 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 // Windows limits (260-character paths, 256-character buffers) count.
 size_t Utf16Length(std::string_view utf8);
 
+// UTF-16 text as bytes, little-endian or big-endian, without a mark.
+std::string EncodeUtf16Bytes(std::u16string_view text, bool little_endian = true);
+// Bytes as UTF-16 text; an odd last byte is ignored.
+std::u16string DecodeUtf16Bytes(std::string_view bytes, bool little_endian = true);
+
 // Decodes one code point at `pos`, advancing `pos`; an ill-formed
 // subsequence decodes as U+FFFD and is consumed whole.
 char32_t DecodeUtf8(std::string_view utf8, size_t& pos);

@@ -32,3 +32,17 @@ TEST(Utf, UnpairedSurrogatesBecomeReplacement) {
 
 }  // namespace
 }  // namespace kvx
+
+namespace kvx {
+namespace {
+
+TEST(Utf16Bytes, BothByteOrdersRoundTrip) {
+  const std::u16string text = u"A\u00e9\u4e2d";
+  EXPECT_EQ(EncodeUtf16Bytes(text), std::string("A\0\xE9\0\x2D\x4E", 6));
+  EXPECT_EQ(EncodeUtf16Bytes(text, false), std::string("\0A\0\xE9\x4E\x2D", 6));
+  EXPECT_EQ(DecodeUtf16Bytes(EncodeUtf16Bytes(text, false), false), text);
+  EXPECT_EQ(DecodeUtf16Bytes(std::string("A\0B", 3)), u"A");  // an odd last byte is ignored
+}
+
+}  // namespace
+}  // namespace kvx

@@ -38,16 +38,6 @@ bool ReplaceWhole(ToolContext& ctx, const std::string& path, const std::string& 
   return true;
 }
 
-std::string Utf16LeBytes(const std::u16string& text) {
-  std::string out;
-  out.reserve(text.size() * 2);
-  for (char16_t u : text) {
-    out += static_cast<char>(u & 0xFF);
-    out += static_cast<char>(u >> 8);
-  }
-  return out;
-}
-
 // The UTF-16 of a UTF-8 file's bytes, its mark left out.
 std::u16string Utf16OfUtf8File(const std::string& bytes) {
   const size_t skip = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
@@ -62,31 +52,30 @@ bool ConvertIniToUtf8(ToolContext& ctx, const std::string& path) {
   const bool le = bytes[0] == '\xFF' && bytes[1] == '\xFE';
   const bool be = bytes[0] == '\xFE' && bytes[1] == '\xFF';
   if (!le && !be) return false;
-  std::u16string text;
-  for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-    const unsigned char a = static_cast<unsigned char>(bytes[i]);
-    const unsigned char b = static_cast<unsigned char>(bytes[i + 1]);
-    text += static_cast<char16_t>(le ? (a | (b << 8)) : ((a << 8) | b));
-  }
+  const std::u16string text = DecodeUtf16Bytes(std::string_view(bytes).substr(2), le);
   return ReplaceWhole(ctx, path, "\xEF\xBB\xBF", Utf16ToUtf8(text), nullptr);
 }
 
-bool ConvertUtf8ToUnicode(ToolContext& ctx, const std::string& source, const std::string& target) {
+// Writes the UTF-16 working copy of the UTF-8 file `source` to `target`;
+// with `fresh` the target is deleted first. `created` says whether the
+// target was created (its mark written).
+bool WriteWorkingCopy(ToolContext& ctx, const std::string& source, const std::string& target,
+                      bool fresh, bool* created) {
   std::string bytes;
   if (!ReadSmallFile(ctx, source, bytes)) return false;
   const std::u16string text = Utf16OfUtf8File(bytes);
   if (text.empty()) return false;
-  return ReplaceWhole(ctx, target, "\xFF\xFE", Utf16LeBytes(text), nullptr);
+  if (fresh) ctx.files.DeleteFile(target);
+  return ReplaceWhole(ctx, target, "\xFF\xFE", EncodeUtf16Bytes(text), created);
+}
+
+bool ConvertUtf8ToUnicode(ToolContext& ctx, const std::string& source, const std::string& target) {
+  return WriteWorkingCopy(ctx, source, target, false, nullptr);
 }
 
 bool CopyUtf8AsUnicode(ToolContext& ctx, const std::string& source, const std::string& target) {
-  std::string bytes;
-  if (!ReadSmallFile(ctx, source, bytes)) return false;
-  const std::u16string text = Utf16OfUtf8File(bytes);
-  if (text.empty()) return false;
-  ctx.files.DeleteFile(target);
   bool created = false;
-  ReplaceWhole(ctx, target, "\xFF\xFE", Utf16LeBytes(text), &created);
+  WriteWorkingCopy(ctx, source, target, true, &created);
   return created;
 }
 

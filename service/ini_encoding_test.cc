@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "core/utf.h"
 #include "tests/flash_fixture.h"
 
 namespace kvx {
@@ -13,14 +14,7 @@ class EncodingTest : public FlashFixture {};
 
 const char kText[] = "[john]\r\nLanguageID=0409\r\nName=Jörg 中\r\n";
 
-std::string Utf16Le(const std::u16string& s) {
-  std::string out = "\xFF\xFE";
-  for (char16_t u : s) {
-    out += static_cast<char>(u & 0xFF);
-    out += static_cast<char>(u >> 8);
-  }
-  return out;
-}
+std::string Utf16Le(const std::u16string& s) { return "\xFF\xFE" + EncodeUtf16Bytes(s); }
 
 TEST_F(EncodingTest, Utf8ToUtf16AndBackIsByteIdentical) {
   Put("a.ini", Utf8Marked(kText));

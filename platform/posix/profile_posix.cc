@@ -29,22 +29,6 @@ std::string TrimRight(std::string_view s) {
 
 std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
 
-std::u16string Utf16Be(const std::string& bytes, size_t start) {
-  std::u16string out;
-  for (size_t i = start; i + 1 < bytes.size(); i += 2)
-    out += static_cast<char16_t>((static_cast<unsigned char>(bytes[i]) << 8) |
-                                 static_cast<unsigned char>(bytes[i + 1]));
-  return out;
-}
-
-std::u16string Utf16Le(const std::string& bytes, size_t start) {
-  std::u16string out;
-  for (size_t i = start; i + 1 < bytes.size(); i += 2)
-    out += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
-  return out;
-}
-
 // The first section named `name` (compared without its outer blanks).
 ProfileData::Section* FindSection(ProfileData& data, const std::string& name) {
   const std::string wanted = Trim(name);
@@ -67,10 +51,10 @@ ProfileData ParseProfile(const std::string& bytes) {
   std::string text;
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
     data.encoding = ProfileData::Encoding::kUtf16Le;
-    text = Utf16ToUtf8(Utf16Le(bytes, 2));
+    text = Utf16ToUtf8(DecodeUtf16Bytes(std::string_view(bytes).substr(2), true));
   } else if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
     data.encoding = ProfileData::Encoding::kUtf16Be;
-    text = Utf16ToUtf8(Utf16Be(bytes, 2));
+    text = Utf16ToUtf8(DecodeUtf16Bytes(std::string_view(bytes).substr(2), false));
   } else if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     data.encoding = ProfileData::Encoding::kUtf8Mark;
     text = bytes.substr(3);
@@ -121,13 +105,7 @@ std::string SerializeProfile(const ProfileData& data) {
     case ProfileData::Encoding::kUtf16Le:
     case ProfileData::Encoding::kUtf16Be: {
       const bool le = data.encoding == ProfileData::Encoding::kUtf16Le;
-      std::string out = le ? "\xFF\xFE" : "\xFE\xFF";
-      for (char16_t u : Utf8ToUtf16(text)) {
-        const char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
-        out += le ? lo : hi;
-        out += le ? hi : lo;
-      }
-      return out;
+      return (le ? "\xFF\xFE" : "\xFE\xFF") + EncodeUtf16Bytes(Utf8ToUtf16(text), le);
     }
   }
   return text;

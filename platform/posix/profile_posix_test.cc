@@ -16,14 +16,7 @@ namespace {
 
 using namespace kvx::testing;
 
-std::string Utf16File(const std::u16string& text) {
-  std::string out = "\xFF\xFE";
-  for (char16_t u : text) {
-    out += static_cast<char>(u & 0xFF);
-    out += static_cast<char>(u >> 8);
-  }
-  return out;
-}
+std::string Utf16File(const std::u16string& text) { return "\xFF\xFE" + EncodeUtf16Bytes(text); }
 
 class ProfileTest : public ::testing::Test {
  protected:
