@@ -106,7 +106,9 @@ TEST(QZRRemote, AValidFileReachesTheCommandStage) {
   EXPECT_TRUE(Contains(lines, "The Second CMD Line is commands.xml"));
   EXPECT_TRUE(Contains(lines, "pXS.CreateInstance MSXML2::XMLSchemaCache successful."));
   EXPECT_TRUE(Contains(lines, "pXD->load(commands.xml) successful."));
-  // This build carries no remote command processing yet, and says so.
+  // The driver runs, but this build has no flash cycle yet, and says so.
+  EXPECT_TRUE(Contains(lines, "BeginFlash is starting ...."));
+  EXPECT_TRUE(Contains(lines, "This build has no flash cycle: the flash module cannot be reached."));
   EXPECT_EQ(r.exit_code, 5);
   EXPECT_EQ(r.out, "Failed to parse the XML file.\n");
   EXPECT_EQ(WithoutTime(box.Log()), "commands.xml, Failed to parse the XML file.\n\n");
@@ -343,10 +345,10 @@ TEST(QZRRemote, HelpRunsNothingAndKeepsTheLog) {
   EXPECT_EQ(box.Log(), "earlier line\n");
 }
 
-TEST(QZRRemote, TheCopyModeWithoutACopyReportsFailure) {
+TEST(QZRRemote, TheCopyModeWithoutAFlashCycleReportsFailure) {
   ToolSandbox box;
   RunResult r = box.Run({"copyPersistentData", box.work() + "/backup"});
-  // This build carries no persistent data copy yet.
+  // No flash cycle can open in this build: nothing was copied.
   EXPECT_EQ(r.exit_code, 5);
   EXPECT_EQ(r.out, "Failed to parse the XML file.\n");
 }
