@@ -41,9 +41,12 @@ char32_t DecodeUtf8(std::string_view s, size_t& pos) {
       return kReplacement;
     }
     const unsigned char b = static_cast<unsigned char>(s[i]);
-    const bool ok = k == 0 ? (b >= lo && b <= hi) : IsContinuation(b);
-    if (!ok) {
-      pos = i;  // the maximal subpart ends before the offending byte
+    if (!IsContinuation(b)) {
+      pos = i;  // the ill-formed part ends before a byte that is no continuation
+      return kReplacement;
+    }
+    if (k == 0 && (b < lo || b > hi)) {
+      pos = i + 1;  // a continuation out of the lead's range goes with the lead
       return kReplacement;
     }
     cp = (cp << 6) | (b & 0x3F);

@@ -1,8 +1,10 @@
 #pragma once
 // Conversion between the program's UTF-8 text and UTF-16, with the
-// behaviour of the Windows conversion functions on invalid input: every
-// maximal ill-formed subsequence of UTF-8 becomes one U+FFFD, and every
-// unpaired surrogate of UTF-16 becomes U+FFFD.
+// behaviour of the Windows conversion functions on invalid input: an
+// ill-formed part of UTF-8 becomes one U+FFFD (a lead byte with the
+// continuations that fit it; a continuation byte outside the range its lead
+// allows goes with the lead; a stray byte alone), and every unpaired
+// surrogate of UTF-16 becomes U+FFFD.
 #include <string>
 #include <string_view>
 

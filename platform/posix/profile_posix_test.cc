@@ -165,6 +165,21 @@ void RunCorpus(const std::string& corpus, const std::string& outdir) {
     } else if (op == "ri") {
       results << "ri " << static_cast<int>(profile.GetInt(arg(1), arg(2), std::stoi(f[3]), file))
               << "\n";
+    } else if (op == "u8to16" || op == "u16to8") {
+      std::string bytes;
+      for (size_t i = 0; i + 1 < f[1].size(); i += 2)
+        bytes += static_cast<char>(std::stoi(f[1].substr(i, 2), nullptr, 16));
+      if (op == "u8to16") {
+        results << "u8to16 " << Hex(Utf8ToUtf16(bytes)) << "\n";
+      } else {
+        std::string h;
+        char buf[4];
+        for (unsigned char c : Utf16ToUtf8(DecodeUtf16Bytes(bytes))) {
+          std::snprintf(buf, sizeof buf, "%02x", c);
+          h += buf;
+        }
+        results << "u16to8 " << h << "\n";
+      }
     } else if (op == "sn") {
       const uint32_t size = static_cast<uint32_t>(std::stoul(f[1]));
       std::u16string buf;

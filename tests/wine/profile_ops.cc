@@ -12,12 +12,15 @@
 //   rs S K DEF SIZE    GetPrivateProfileStringW, records count and text
 //   ri S K DEF         GetPrivateProfileIntW, records the value
 //   sn SIZE            GetPrivateProfileSectionNamesW, records count and text
+//   u8to16 HEX         MultiByteToWideChar(CP_UTF8) of the bytes, records the text
+//   u16to8 HEX         WideCharToMultiByte(CP_UTF8) of the UTF-16LE bytes, records them
 // Results go to OUTDIR\NAME.txt, one line per read: the count, a tab, and
 // the buffer's UTF-16 units up to the count plus one, as hex.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -126,6 +129,33 @@ int wmain(int argc, wchar_t** argv) {
       const wchar_t* pk = arg(2, k);
       const UINT n = GetPrivateProfileIntW(ps, pk, std::atoi(f[3].c_str()), file.c_str());
       std::fprintf(results, "ri %d\n", static_cast<int>(n));
+    } else if (op == "u8to16" || op == "u16to8") {
+      std::string bytes;
+      const std::string& hex = f.size() > 1 ? f[1] : "";
+      for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::strtol(hex.substr(i, 2).c_str(), nullptr, 16));
+      if (op == "u8to16") {
+        const int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                          nullptr, 0);
+        std::wstring w(static_cast<size_t>(n), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), w.data(), n);
+        std::fprintf(results, "u8to16 %s\n", Hex(w.data(), w.size()).c_str());
+      } else {
+        std::wstring w(bytes.size() / 2, L'\0');
+        std::memcpy(w.data(), bytes.data(), w.size() * 2);
+        const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr,
+                                          0, nullptr, nullptr);
+        std::string out(static_cast<size_t>(n), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr,
+                            nullptr);
+        std::string h;
+        char buf[4];
+        for (unsigned char c : out) {
+          std::snprintf(buf, sizeof buf, "%02x", c);
+          h += buf;
+        }
+        std::fprintf(results, "u16to8 %s\n", h.c_str());
+      }
     } else if (op == "sn") {
       const DWORD size = static_cast<DWORD>(std::atoi(f[1].c_str()));
       std::vector<wchar_t> buf(size + 8, 0x5A5A);
