@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_machine.h"
 #include "platform/libxml2/xml_dom_libxml2.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/string_table.h"
@@ -91,8 +92,7 @@ int main(int argc, char** argv) {
   }
   const std::string schema = argv[1], tool = argv[2];
   const int runs = argc > 3 ? std::atoi(argv[3]) : 7;
-  char dir_template[] = "/tmp/kvxbench.XXXXXX";
-  const std::string dir = mkdtemp(dir_template);
+  const std::string dir = kvx::bench::MakeTempDir();
   const std::string file = dir + "/commands.xml";
   WriteCommandFile(file, 10u << 20);
   std::ifstream probe(file, std::ios::ate | std::ios::binary);

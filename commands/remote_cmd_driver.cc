@@ -14,6 +14,9 @@ namespace kvx {
 
 namespace {
 
+// The accounts that have a "kvxaccount.ini" in their folder, in the
+// export's order; the default account is left out while it has never been
+// used.
 AccountList FillAccountList(ToolContext& ctx, CUserAccountExport& accounts) {
   accounts.ExportLocalAccountsLogonedEver("~:", "kvxaccount.ini", false);
   AccountList list;
@@ -67,11 +70,6 @@ void RunSteps(ToolContext& ctx, XmlDocument& document) {
 }
 
 }  // namespace
-
-AccountList BuildAccountList(ToolContext& ctx) {
-  CUserAccountExport accounts(ctx);
-  return FillAccountList(ctx, accounts);
-}
 
 bool DoRemoteCmdFile(ToolContext& ctx, XmlDocument& document) {
   ctx.debug.Write("BeginFlash is starting ....");

@@ -6,11 +6,6 @@
 
 namespace kvx {
 
-// The accounts that have a "kvxaccount.ini" in their folder, in the
-// export's order; the default account is left out while it has never been
-// used.
-AccountList BuildAccountList(ToolContext& ctx);
-
 // True when the flash cycle opened and the user folder was found, whatever
 // the steps did afterwards; false when either failed, or when the steps
 // were cut short by an error of the XML layer or a memory shortage (the

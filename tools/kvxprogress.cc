@@ -12,13 +12,15 @@
 #include <cstring>
 #include <string>
 
+#include "app/entry.h"
+#include "flash/persistent_copy.h"
 #include "platform/posix/machine_folder.h"
 #include "platform/posix/named_objects_posix.h"
 
 namespace {
 
-constexpr const char* kMappingName = "Global\\VeskQZRGlobalShareMemory";
-constexpr const char* kToolMutex = "Global\\VeskQZRGlobalMutex";
+using kvx::kInstanceMutexName;
+using kvx::kProgressMappingName;
 constexpr size_t kMappingSize = 4096;
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -92,7 +94,7 @@ int main(int argc, char** argv) {
   kvx::PosixNamedObjects objects(kvx::MachinePath("objects"));
   bool existed = false;
   std::unique_ptr<kvx::NamedMapping> mapping =
-      objects.CreateFileMapping(kMappingName, kMappingSize, &existed);
+      objects.CreateFileMapping(kProgressMappingName, kMappingSize, &existed);
   std::unique_ptr<kvx::MappingView> view = mapping ? mapping->MapView(kMappingSize) : nullptr;
   if (!view) {
     std::fprintf(stderr, "kvxprogress: cannot create the progress mapping\n");
@@ -124,7 +126,7 @@ int main(int argc, char** argv) {
     if (pid > 0) {
       if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) break;
     } else {
-      const bool held = objects.MutexHeld(kToolMutex);
+      const bool held = objects.MutexHeld(kInstanceMutexName);
       if (held) run_seen = true;
       if (run_seen && !held) {
         // One more look: the last chunk may have landed as the run ended.

@@ -23,14 +23,13 @@ class PathMap {
   // The Windows form of an absolute POSIX path: "Z:" and "\" separators.
   static std::string ToWindows(std::string_view native_absolute);
 
-  // The folder that the drive link of `letter` names ("dosdevices/c:").
-  std::string DriveLink(char letter) const;
-
   // Tells the map that this process created `name` in the native `folder`,
   // so that its index of the folder stays current without a new scan.
   void NoteCreated(const std::string& folder, const std::string& name) const;
 
  private:
+  // The link that names the drive `letter` ("dosdevices/c:").
+  std::string DriveLink(char letter) const;
   // The entry of `folder` equal to `name` without regard to case.
   bool FindIgnoringCase(const std::string& folder, const std::string& name,
                         std::string& found) const;
