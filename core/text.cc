@@ -19,10 +19,6 @@ std::string ToLowerAscii(std::string_view s) {
   return out;
 }
 
-}  // namespace kvx
-
-namespace kvx {
-
 std::string ToUpperAscii(std::string_view s) {
   std::string out(s);
   for (char& c : out)
