@@ -46,10 +46,7 @@ std::string Folded(std::string_view name) {
 }  // namespace
 
 bool FileNamesEqualIgnoringCase(std::string_view a, std::string_view b) {
-  size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size())
-    if (FoldCase(DecodeUtf8(a, i)) != FoldCase(DecodeUtf8(b, j))) return false;
-  return i == a.size() && j == b.size();
+  return Folded(a) == Folded(b);
 }
 
 bool PathMap::FindIgnoringCase(const std::string& folder, const std::string& name,
