@@ -10,6 +10,7 @@
 #include "core/utf.h"
 #include "tests/temp_dir.h"
 #include "tests/tool_harness.h"
+#include "tests/wine/corpus_format.h"
 
 namespace kvx {
 namespace {
@@ -95,28 +96,7 @@ TEST_F(ProfileTest, SectionNamesFillTheBufferLikeWindows) {
 
 // The corpus interpreter: the same operations and the same records as the
 // Windows helper tests/wine/profile_ops.cc.
-std::string Unescape(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 1 < s.size()) {
-      const char c = s[++i];
-      out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
-std::string Hex(const std::u16string& units) {
-  std::string out;
-  char buf[8];
-  for (char16_t u : units) {
-    std::snprintf(buf, sizeof buf, "%04x", static_cast<unsigned>(u));
-    out += buf;
-  }
-  return out;
-}
+std::string Hex(const std::u16string& units) { return corpus::HexUnits(units.data(), units.size()); }
 
 // The first `n` units of a buffer of `size` that holds `written`, the rest
 // still holding the helper's fill value.
@@ -133,10 +113,8 @@ void RunCorpus(const std::string& corpus, const std::string& outdir) {
   std::ofstream results;
   while (std::getline(in, line)) {
     if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> f;
-    std::istringstream fields(line);
-    for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
-    auto arg = [&](size_t i) { return i < f.size() ? Unescape(f[i]) : std::string(); };
+    const std::vector<std::string> f = corpus::Split(line);
+    auto arg = [&](size_t i) { return i < f.size() ? corpus::Unescape(f[i]) : std::string(); };
     const std::string& op = f[0];
     if (op == "case") {
       if (!file.empty()) profile.Flush(file);
@@ -166,19 +144,11 @@ void RunCorpus(const std::string& corpus, const std::string& outdir) {
       results << "ri " << static_cast<int>(profile.GetInt(arg(1), arg(2), std::stoi(f[3]), file))
               << "\n";
     } else if (op == "u8to16" || op == "u16to8") {
-      std::string bytes;
-      for (size_t i = 0; i + 1 < f[1].size(); i += 2)
-        bytes += static_cast<char>(std::stoi(f[1].substr(i, 2), nullptr, 16));
+      const std::string bytes = corpus::FromHex(f[1]);
       if (op == "u8to16") {
         results << "u8to16 " << Hex(Utf8ToUtf16(bytes)) << "\n";
       } else {
-        std::string h;
-        char buf[4];
-        for (unsigned char c : Utf16ToUtf8(DecodeUtf16Bytes(bytes))) {
-          std::snprintf(buf, sizeof buf, "%02x", c);
-          h += buf;
-        }
-        results << "u16to8 " << h << "\n";
+        results << "u16to8 " << corpus::HexBytes(Utf16ToUtf8(DecodeUtf16Bytes(bytes))) << "\n";
       }
     } else if (op == "sn") {
       const uint32_t size = static_cast<uint32_t>(std::stoul(f[1]));

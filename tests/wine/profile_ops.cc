@@ -18,6 +18,8 @@
 // the buffer's UTF-16 units up to the count plus one, as hex.
 #include <windows.h>
 
+#include "corpus_format.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,38 +38,6 @@ std::wstring Widen(const std::string& s) {
   return w;
 }
 
-// Undoes the escapes \t \n \r \\ of a field.
-std::string Unescape(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 1 < s.size()) {
-      const char c = s[++i];
-      out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
-std::vector<std::string> Split(const std::string& line) {
-  std::vector<std::string> fields;
-  std::string field;
-  std::istringstream in(line);
-  while (std::getline(in, field, '\t')) fields.push_back(field);
-  return fields;
-}
-
-std::string Hex(const wchar_t* p, size_t n) {
-  std::string out;
-  char buf[8];
-  for (size_t i = 0; i < n; ++i) {
-    std::snprintf(buf, sizeof buf, "%04x", static_cast<unsigned>(p[i]));
-    out += buf;
-  }
-  return out;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -80,12 +50,12 @@ int wmain(int argc, wchar_t** argv) {
   while (std::getline(corpus, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> f = Split(line);
+    std::vector<std::string> f = corpus::Split(line);
     // Null fields stay null; others are unescaped and widened.
     auto arg = [&](size_t i, std::wstring& store) -> const wchar_t* {
       if (i >= f.size()) return L"";
       if (f[i] == "\\N") return nullptr;
-      store = Widen(Unescape(f[i]));
+      store = Widen(corpus::Unescape(f[i]));
       return store.c_str();
     };
     const std::string& op = f[0];
@@ -96,7 +66,7 @@ int wmain(int argc, wchar_t** argv) {
       results = _wfopen((outdir + L"\\" + Widen(f[1]) + L".txt").c_str(), L"wb");
     } else if (op == "u16" || op == "u8" || op == "raw") {
       std::FILE* out = _wfopen(file.c_str(), L"wb");
-      const std::string text = Unescape(f.size() > 1 ? f[1] : "");
+      const std::string text = corpus::Unescape(f.size() > 1 ? f[1] : "");
       if (op == "u16") {
         const std::wstring w = Widen(text);
         std::fwrite("\xFF\xFE", 1, 2, out);
@@ -122,7 +92,7 @@ int wmain(int argc, wchar_t** argv) {
       std::vector<wchar_t> buf(size + 8, 0x5A5A);
       const DWORD n = GetPrivateProfileStringW(ps, pk, pd, buf.data(), size, file.c_str());
       std::fprintf(results, "rs %lu\t%s\n", static_cast<unsigned long>(n),
-                   Hex(buf.data(), size ? (n + 1 < size ? n + 1 : size) : 0).c_str());
+                   corpus::HexUnits(buf.data(), size ? (n + 1 < size ? n + 1 : size) : 0).c_str());
     } else if (op == "ri") {
       std::wstring s, k;
       const wchar_t* ps = arg(1, s);
@@ -130,16 +100,13 @@ int wmain(int argc, wchar_t** argv) {
       const UINT n = GetPrivateProfileIntW(ps, pk, std::atoi(f[3].c_str()), file.c_str());
       std::fprintf(results, "ri %d\n", static_cast<int>(n));
     } else if (op == "u8to16" || op == "u16to8") {
-      std::string bytes;
-      const std::string& hex = f.size() > 1 ? f[1] : "";
-      for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += static_cast<char>(std::strtol(hex.substr(i, 2).c_str(), nullptr, 16));
+      const std::string bytes = corpus::FromHex(f.size() > 1 ? f[1] : "");
       if (op == "u8to16") {
         const int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
                                           nullptr, 0);
         std::wstring w(static_cast<size_t>(n), L'\0');
         MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), w.data(), n);
-        std::fprintf(results, "u8to16 %s\n", Hex(w.data(), w.size()).c_str());
+        std::fprintf(results, "u8to16 %s\n", corpus::HexUnits(w.data(), w.size()).c_str());
       } else {
         std::wstring w(bytes.size() / 2, L'\0');
         std::memcpy(w.data(), bytes.data(), w.size() * 2);
@@ -148,20 +115,14 @@ int wmain(int argc, wchar_t** argv) {
         std::string out(static_cast<size_t>(n), '\0');
         WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr,
                             nullptr);
-        std::string h;
-        char buf[4];
-        for (unsigned char c : out) {
-          std::snprintf(buf, sizeof buf, "%02x", c);
-          h += buf;
-        }
-        std::fprintf(results, "u16to8 %s\n", h.c_str());
+        std::fprintf(results, "u16to8 %s\n", corpus::HexBytes(out).c_str());
       }
     } else if (op == "sn") {
       const DWORD size = static_cast<DWORD>(std::atoi(f[1].c_str()));
       std::vector<wchar_t> buf(size + 8, 0x5A5A);
       const DWORD n = GetPrivateProfileSectionNamesW(buf.data(), size, file.c_str());
       std::fprintf(results, "sn %lu\t%s\n", static_cast<unsigned long>(n),
-                   Hex(buf.data(), size ? (n + 2 < size ? n + 2 : size) : 0).c_str());
+                   corpus::HexUnits(buf.data(), size ? (n + 2 < size ? n + 2 : size) : 0).c_str());
     }
   }
   if (results) std::fclose(results);
