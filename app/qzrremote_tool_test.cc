@@ -165,7 +165,7 @@ TEST(QZRRemote, BadCommandFilesAreRefusedWithResultFour) {
 TEST(QZRRemote, ANetworkEntityIsNeverFetched) {
   ToolSandbox box;
   WriteFile(box.work() + "/net.xml",
-            "<!DOCTYPE remoteCmd [<!ENTITY e SYSTEM 'http://192.0.2.7:81/e.xml'>]>"
+            "<!DOCTYPE remoteCmd [<!ENTITY e SYSTEM 'http://127.0.0.1:9/e.xml'>]>"
             "<remoteCmd><configRadio>&e;</configRadio></remoteCmd>");
   const auto start = std::chrono::steady_clock::now();
   RunResult r = box.Run({"net.xml"});
