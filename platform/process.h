@@ -21,6 +21,9 @@ class Process {
   // The extended version record (`extended`) or the plain one; false when
   // the system refuses the query.
   virtual bool QueryVersion(bool extended, OsVersion& out) = 0;
+  // Whether this 32-bit process runs on 64-bit Windows; false when the
+  // system cannot say (a system without the query is not 64-bit).
+  virtual bool IsWow64() = 0;
   // COM initialisation of the calling thread (apartment model) and its
   // undoing. No-ops where the platform has no COM.
   virtual void ComInitialize() = 0;

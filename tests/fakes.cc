@@ -22,7 +22,7 @@ std::string FakeStrings::Load(int id) {
 bool FakeProcess::QueryVersion(bool extended, OsVersion& out) {
   if (extended ? !extended_ok : !plain_ok) return false;
   out.major = major;
-  out.platform_id = 2;
+  out.platform_id = platform_id;
   return true;
 }
 
@@ -78,6 +78,10 @@ int MemoryFiles::Access(const std::string& path, int) { return files.count(path)
 std::unique_ptr<File> MemoryFiles::Open(const std::string& path, const char* mode, int* error) {
   if (std::find(refused.begin(), refused.end(), path) != refused.end()) {
     if (error) *error = kErrorAccessDenied;
+    return nullptr;
+  }
+  if (mode[0] == 'r' && !files.count(path)) {
+    if (error) *error = kErrorFileNotFound;
     return nullptr;
   }
   std::string& contents = files[path];

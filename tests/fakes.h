@@ -37,12 +37,15 @@ class FakeProcess : public Process {
  public:
   std::string ModuleFileName() override { return module; }
   bool QueryVersion(bool extended, OsVersion& out) override;
+  bool IsWow64() override { return wow64; }
   void ComInitialize() override { ++com_init; }
   void ComUninitialize() override { ++com_uninit; }
 
   std::string module = "C:\\tools\\QZRRemote.exe";
   bool extended_ok = true, plain_ok = true;
   unsigned major = 10;
+  unsigned platform_id = 2;
+  bool wow64 = false;
   int com_init = 0, com_uninit = 0;
 };
 

@@ -9,6 +9,7 @@ class PosixProcess : public Process {
  public:
   std::string ModuleFileName() override;
   bool QueryVersion(bool extended, OsVersion& out) override;
+  bool IsWow64() override { return false; }  // a native process
   void ComInitialize() override {}
   void ComUninitialize() override {}
 };

@@ -1,0 +1,338 @@
+#include "hwio/winio.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <cstring>
+#include <map>
+
+#include "tests/fakes.h"
+
+namespace kvx {
+namespace {
+
+using namespace kvx::testing;
+
+// A driver that answers the request table over a port space and a few
+// pages of "physical" memory placed below 4 GiB, recording each request.
+class FakeDriver : public Device {
+ public:
+  FakeDriver() {
+    memory = static_cast<uint8_t*>(mmap(nullptr, kMemory, PROT_READ | PROT_WRITE,
+                                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0));
+  }
+  ~FakeDriver() override { munmap(memory, kMemory); }
+
+  bool Control(uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
+               uint32_t& returned) override {
+    requests.push_back({code, in_size, out_size});
+    returned = 0;
+    if (fail) return false;
+    if (code >= kIoctlReadPort8 && code <= kIoctlReadPort32) {
+      PortRecord r;
+      std::memcpy(&r, in, sizeof r);
+      r.value = ports[r.port];
+      std::memcpy(out, &r, sizeof r);
+      returned = sizeof r;
+    } else if (code >= kIoctlWritePort8 && code <= kIoctlWritePort32) {
+      PortRecord r;
+      std::memcpy(&r, in, sizeof r);
+      ports[r.port] = r.value;
+    } else if (code == kIoctlMapPhysical) {
+      PhysicalMappingRecord r;
+      std::memcpy(&r, in, sizeof r);
+      const uint32_t base = r.physical & ~0xFFFu;  // maps from the page's start
+      r.section = 77;
+      r.linear = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(memory) + base);
+      r.physical = base;
+      std::memcpy(out, &r, sizeof r);
+      returned = sizeof r;
+    } else if (code == kIoctlWritePortRegisters) {
+      sCPU_REGS regs{{1, 2, 3, 4}};
+      std::memcpy(out, &regs, short_reply ? 8 : sizeof regs);
+      returned = short_reply ? 8 : sizeof regs;
+    } else if (code == kIoctlDefineDosDevice || code == kIoctlRemoveDosDevice) {
+      std::memcpy(&dos, in, sizeof dos);
+    } else if (code == kIoctlLegacyReadPort) {
+      const uint32_t v = 0xABCD;
+      std::memcpy(out, &v, 4);
+      returned = 4;
+    }
+    return true;
+  }
+
+  struct Request {
+    uint32_t code, in_size, out_size;
+  };
+  static constexpr size_t kMemory = 1 << 16;
+  uint8_t* memory;
+  std::map<uint16_t, uint32_t> ports;
+  std::vector<Request> requests;
+  DosDeviceRecord dos{};
+  bool fail = false;
+  bool short_reply = false;
+};
+
+class FakeDevices : public DeviceIo {
+ public:
+  std::unique_ptr<Device> Open(const std::string& path) override {
+    opened.push_back(path);
+    if (!answering) return nullptr;
+    auto d = std::make_unique<Proxy>(driver);
+    return d;
+  }
+  std::unique_ptr<Device> OpenLegacy(const std::string& path) override {
+    opened.push_back("legacy " + path);
+    return std::make_unique<Proxy>(driver);
+  }
+  int LastError() override { return 31; }
+  std::string ErrorMessage(int) override { return "A device attached to the system is not functioning."; }
+
+  // Hands requests on to the one driver, so the test can inspect it.
+  class Proxy : public Device {
+   public:
+    explicit Proxy(FakeDriver& d) : d_(d) {}
+    bool Control(uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
+                 uint32_t& returned) override {
+      return d_.Control(code, in, in_size, out, out_size, returned);
+    }
+
+   private:
+    FakeDriver& d_;
+  };
+
+  FakeDriver driver;
+  bool answering = true;
+  std::vector<std::string> opened;
+};
+
+class FakeScm : public ServiceManager {
+ public:
+  std::unique_ptr<ServiceControlManager> Open(uint32_t) override {
+    return on ? std::make_unique<Manager>(*this) : nullptr;
+  }
+  bool on = true;
+  bool registered = false, running = false;
+  ServiceConfig created;
+  std::vector<std::string> log;
+
+ private:
+  class Svc : public Service {
+   public:
+    explicit Svc(FakeScm& o) : o_(o) {}
+    bool QueryStatus(uint32_t& state) override {
+      state = o_.running ? kServiceRunning : kServiceStopped;
+      return true;
+    }
+    bool Control(uint32_t code) override {
+      o_.log.push_back("control " + std::to_string(code));
+      if (code == kServiceControlStop && o_.running) {
+        o_.running = false;
+        return true;
+      }
+      return false;
+    }
+    bool Start() override {
+      o_.log.push_back("start");
+      if (o_.running) {
+        error_ = kErrorServiceAlreadyRunning;
+        return false;
+      }
+      o_.running = true;
+      return true;
+    }
+    bool Delete() override {
+      o_.log.push_back("delete");
+      o_.registered = false;
+      return true;
+    }
+    int LastError() override { return error_; }
+
+   private:
+    FakeScm& o_;
+    int error_ = 0;
+  };
+  class Manager : public ServiceControlManager {
+   public:
+    explicit Manager(FakeScm& o) : o_(o) {}
+    std::unique_ptr<Service> OpenService(const std::string& name, uint32_t) override {
+      if (name != "KVXIO" || !o_.registered) return nullptr;
+      return std::make_unique<Svc>(o_);
+    }
+    std::unique_ptr<Service> CreateService(const ServiceConfig& c, uint32_t) override {
+      o_.log.push_back("create " + c.image_path);
+      if (o_.registered) return nullptr;
+      o_.registered = true;
+      o_.created = c;
+      return std::make_unique<Svc>(o_);
+    }
+
+   private:
+    FakeScm& o_;
+  };
+};
+
+class NoLegacy : public LegacyPlatform {
+ public:
+  const uint8_t* Kernel32(size_t& size) override {
+    size = image.size();
+    return image.empty() ? nullptr : image.data();
+  }
+  uintptr_t CallVmm(const uint8_t* entry, uint32_t service, uint32_t function, uint32_t a, uint32_t b) override {
+    calls.push_back({entry, service, function, a, b});
+    return result;
+  }
+  struct Call {
+    const uint8_t* entry;
+    uint32_t service, function, a, b;
+  };
+  std::vector<uint8_t> image;
+  std::vector<Call> calls;
+  uintptr_t result = 0;
+};
+
+class WinIoTest : public ::testing::Test {
+ protected:
+  WinIoTest() { process.module = "C:\\tools\\QZRRemote.exe"; }
+  FakeDevices devices;
+  FakeScm scm;
+  FakeProcess process;
+  MemoryFiles files;
+  RecordingConsole console;
+  RecordingDebug debug;
+  NoLegacy legacy;
+  WinIo io{{devices, scm, process, files, console, debug, legacy}};
+};
+
+TEST_F(WinIoTest, ARunningDriverIsUsedAsItIs) {
+  ASSERT_TRUE(io.InitializeWinIo());
+  EXPECT_TRUE(io.initialised());
+  EXPECT_TRUE(io.nt_platform());
+  EXPECT_EQ(devices.opened, (std::vector<std::string>{"\\\\.\\KVXIO"}));
+  EXPECT_TRUE(scm.log.empty());
+  io.ShutdownWinIo();
+  EXPECT_FALSE(io.initialised());
+  uint32_t v = 0;
+  EXPECT_FALSE(io.GetPortVal(0x70, &v, 1));  // closed
+}
+
+TEST_F(WinIoTest, AMissingDriverIsInstalledWithSystemStartAndStarted) {
+  devices.answering = false;
+  EXPECT_FALSE(io.InitializeWinIo());  // still not answering after the start
+  EXPECT_EQ(scm.created.start_type, kServiceSystemStart);
+  EXPECT_EQ(scm.created.type, kServiceKernelDriver);
+  EXPECT_EQ(scm.created.image_path, "C:\\tools\\kvxio.sys");
+  EXPECT_EQ(scm.log, (std::vector<std::string>{"create C:\\tools\\kvxio.sys", "start"}));
+  EXPECT_EQ(devices.opened.size(), 2u);
+  // The 64-bit driver is chosen when its file is there.
+  process.wow64 = true;
+  files.files["C:\\tools\\kvxio_x64.sys"] = "driver";
+  EXPECT_TRUE(io.BuildIoDriverPath());
+  EXPECT_EQ(io.driver_path(), "C:\\tools\\kvxio_x64.sys");
+  EXPECT_FALSE(io.InitializeWinIo());
+  EXPECT_EQ(std::vector<std::string>(scm.log.end() - 3, scm.log.end()),
+            (std::vector<std::string>{"delete", "create C:\\tools\\kvxio_x64.sys", "start"}));
+}
+
+TEST_F(WinIoTest, PortsByWidth) {
+  ASSERT_TRUE(io.InitializeWinIo());
+  EXPECT_TRUE(io.SetPortVal(0x70, 0x1234, 2));
+  uint32_t v = 0;
+  EXPECT_TRUE(io.GetPortVal(0x70, &v, 2));
+  EXPECT_EQ(v, 0x1234u);
+  EXPECT_EQ(devices.driver.requests[0].code, kIoctlWritePort16);
+  EXPECT_EQ(devices.driver.requests[0].in_size, 6u);
+  EXPECT_EQ(devices.driver.requests[1].code, kIoctlReadPort16);
+  EXPECT_EQ(console.text_, "SetPortVal in");
+  // Another width sends nothing and still answers true.
+  EXPECT_TRUE(io.GetPortVal(0x70, &v, 3));
+  EXPECT_TRUE(io.SetPortVal(0x70, 1, 8));
+  EXPECT_EQ(devices.driver.requests.size(), 2u);
+  // A failed request still answers true on this platform.
+  devices.driver.fail = true;
+  EXPECT_TRUE(io.GetPortVal(0x70, &v, 4));
+  EXPECT_EQ(v, 0u);
+}
+
+TEST_F(WinIoTest, PortWriteWithRegisters) {
+  ASSERT_TRUE(io.InitializeWinIo());
+  sCPU_REGS regs{};
+  EXPECT_TRUE(io.SetPortValEx(0xB2, 0x0D, &regs));
+  EXPECT_EQ(regs.regs[3], 4u);
+  devices.driver.short_reply = true;
+  EXPECT_TRUE(io.SetPortValEx(0xB2, 0x0D, &regs));
+  EXPECT_TRUE(debug.Has("l != sizeof(sCPU_REGS)"));
+  devices.driver.fail = true;
+  EXPECT_FALSE(io.SetPortValEx(0xB2, 0x0D, &regs));
+  EXPECT_TRUE(debug.Has("lpszFunction failed with error 31: A device attached to the system is not functioning."));
+}
+
+TEST_F(WinIoTest, PhysicalMemoryThroughAnAlignedMapping) {
+  ASSERT_TRUE(io.InitializeWinIo());
+  ASSERT_TRUE(io.SetPhysLong(0x1234, 0xCAFEF00D));
+  uint32_t value = 0;
+  ASSERT_TRUE(io.GetPhysLong(0x1234, &value));
+  EXPECT_EQ(value, 0xCAFEF00Du);
+  uint32_t at;
+  std::memcpy(&at, devices.driver.memory + 0x1234, 4);
+  EXPECT_EQ(at, 0xCAFEF00Du);
+  uint32_t section = 0;
+  uint8_t* p = io.MapPhysToLin(0x2010, 16, &section);
+  EXPECT_EQ(p, devices.driver.memory + 0x2010);
+  EXPECT_EQ(section, 77u);
+  EXPECT_TRUE(io.UnmapPhysicalMemory(section, p));
+  devices.driver.fail = true;
+  EXPECT_EQ(io.MapPhysToLin(0x10, 4, &section), nullptr);
+  EXPECT_FALSE(io.GetPhysLong(0x10, &value));
+}
+
+TEST_F(WinIoTest, DosDeviceNamesThatDoNotFitAreRefused) {
+  ASSERT_TRUE(io.InitializeWinIo());
+  EXPECT_TRUE(io.CreateDosDevice("\\Device\\KvxFlash0", "~"));
+  EXPECT_STREQ(devices.driver.dos.target, "\\Device\\KvxFlash0");
+  EXPECT_STREQ(devices.driver.dos.name, "~");
+  EXPECT_EQ(devices.driver.requests.back().in_size, 264u);
+  const size_t sent = devices.driver.requests.size();
+  EXPECT_FALSE(io.CreateDosDevice(std::string(256, 't'), "~"));
+  EXPECT_FALSE(io.CreateDosDevice("\\Device\\X", "ABCDEFGH"));
+  EXPECT_FALSE(io.DeleteDosDevice("ABCDEFGH"));
+  EXPECT_EQ(devices.driver.requests.size(), sent);
+  EXPECT_TRUE(io.CreateDosDevice(std::string(255, 't'), "ABCDEFG"));
+  EXPECT_TRUE(io.DeleteDosDevice("~"));
+  EXPECT_EQ(devices.driver.requests.back().code, kIoctlRemoveDosDevice);
+}
+
+TEST_F(WinIoTest, TheLegacyPlatformUsesItsOwnRequests) {
+  process.platform_id = 1;
+  ASSERT_TRUE(io.InitializeWinIo());
+  EXPECT_FALSE(io.nt_platform());
+  EXPECT_EQ(devices.opened.back(), "legacy \\\\.\\KVXIO.VXD");
+  uint32_t v = 0;
+  EXPECT_TRUE(io.GetPortVal(0x60, &v, 1));
+  EXPECT_EQ(v, 0xABCDu);
+  EXPECT_EQ(devices.driver.requests.back().code, kIoctlLegacyReadPort);
+  EXPECT_EQ(devices.driver.requests.back().in_size, 7u);
+  EXPECT_TRUE(io.SetPortVal(0x60, 1, 1));
+  EXPECT_EQ(devices.driver.requests.back().code, kIoctlLegacyWritePort);
+  legacy.result = 0x8000;
+  EXPECT_EQ(io.MapPhysToLin(0xF0000, 16, nullptr), reinterpret_cast<uint8_t*>(0x8000));
+  ASSERT_EQ(legacy.calls.size(), 1u);
+  EXPECT_EQ(legacy.calls[0].service, 0x002A0029u);
+  EXPECT_EQ(legacy.calls[0].function, 0x0800u);
+  EXPECT_EQ(legacy.calls[0].a, 0xF0000u);
+  EXPECT_TRUE(io.UnmapPhysicalMemory(0, nullptr));  // nothing to unmap there
+  devices.driver.fail = true;
+  EXPECT_FALSE(io.GetPortVal(0x60, &v, 1));
+}
+
+TEST_F(WinIoTest, RemovingStopsAndDeletesTheService) {
+  scm.registered = scm.running = true;
+  EXPECT_TRUE(io.RemoveWinIoDriver());
+  EXPECT_EQ(scm.log, (std::vector<std::string>{"control 1", "delete"}));
+  EXPECT_FALSE(io.RemoveWinIoDriver());  // nothing left to delete
+  scm.on = false;
+  EXPECT_FALSE(io.InstallWinIoDriver("C:\\x.sys", true));
+}
+
+}  // namespace
+}  // namespace kvx
