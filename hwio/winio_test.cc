@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "hwio/calling_interface.h"
 #include "tests/fakes.h"
 
 namespace kvx {
@@ -53,6 +54,16 @@ class FakeDriver : public Device {
       returned = short_reply ? 8 : sizeof regs;
     } else if (code == kIoctlDefineDosDevice || code == kIoctlRemoveDosDevice) {
       std::memcpy(&dos, in, sizeof dos);
+    } else if (code == kIoctlCallingInterface) {
+      CallingInterfaceRequest request;
+      std::memcpy(&request, in, sizeof request);
+      last_call = request;
+      sCMD_BUF reply = request.stCmdBuf;
+      reply.u32Res[0] = 0;
+      reply.u32Res[1] = 0x38;  // the module is on
+      const uint32_t n = reply_size;
+      std::memcpy(out, &reply, n);
+      returned = n;
     } else if (code == kIoctlLegacyReadPort) {
       const uint32_t v = 0xABCD;
       std::memcpy(out, &v, 4);
@@ -71,6 +82,8 @@ class FakeDriver : public Device {
   DosDeviceRecord dos{};
   bool fail = false;
   bool short_reply = false;
+  uint32_t reply_size = sizeof(sCMD_BUF);
+  CallingInterfaceRequest last_call{};
 };
 
 class FakeDevices : public DeviceIo {
@@ -332,6 +345,70 @@ TEST_F(WinIoTest, RemovingStopsAndDeletesTheService) {
   EXPECT_FALSE(io.RemoveWinIoDriver());  // nothing left to delete
   scm.on = false;
   EXPECT_FALSE(io.InstallWinIoDriver("C:\\x.sys", true));
+}
+
+}  // namespace
+}  // namespace kvx
+
+namespace kvx {
+namespace {
+
+class StaticSource : public SmbiosSource {
+ public:
+  bool Fetch(RawSmbios& out, std::string&) override {
+    out.table = table;
+    return true;
+  }
+  std::vector<uint8_t> table;
+};
+
+class CallInterfaceTest : public WinIoTest {
+ protected:
+  CallInterfaceTest() {
+    // One calling-interface structure: port 0xB2, code 0x0D, no tokens.
+    source.table = {218, 17, 0x00, 0xDA, 0xB2, 0x00, 0x0D, 0, 0, 0, 0,
+                    0xFF, 0xFF, 0, 0, 0, 0, 0, 0};
+  }
+  StaticSource source;
+  SMBiosService smbios{debug, source};
+};
+
+TEST_F(CallInterfaceTest, TheRequestCarriesTheTablesPortAndCode) {
+  smbios.InitSMBIOS();
+  ASSERT_TRUE(io.InitializeWinIo());
+  CallingInterfaceRequest request{};
+  request.stCmdBuf.cbClass = 17;
+  request.stCmdBuf.cbSelect = 13;
+  ASSERT_TRUE(CallInterface(io, smbios, debug, devices, request));
+  EXPECT_EQ(devices.driver.last_call.port, 0xB2);
+  EXPECT_EQ(devices.driver.last_call.code, 13);
+  EXPECT_EQ(devices.driver.requests.back().in_size, 175u);
+  EXPECT_EQ(devices.driver.requests.back().out_size, 36u);
+  EXPECT_EQ(request.stCmdBuf.u32Res[1], 0x38u);
+  EXPECT_TRUE(debug.Has("GetAddrPort: addr/code 0xb2/0xd"));
+}
+
+TEST_F(CallInterfaceTest, AShortReplyIsCopiedWithZerosAfterIt) {
+  smbios.InitSMBIOS();
+  ASSERT_TRUE(io.InitializeWinIo());
+  devices.driver.reply_size = 20;
+  CallingInterfaceRequest request{};
+  request.stCmdBuf.u32Res[1] = 0x99;
+  ASSERT_TRUE(CallInterface(io, smbios, debug, devices, request));
+  EXPECT_TRUE(debug.Has("l != sizeof(sCMD_BUF"));
+  EXPECT_EQ(request.stCmdBuf.u32Res[1], 0u);  // beyond the 20 bytes: the cleared reply
+}
+
+TEST_F(CallInterfaceTest, NoTableOrNoDriverFails) {
+  CallingInterfaceRequest request{};
+  request.stCmdBuf.u32Res[0] = 5;
+  EXPECT_FALSE(CallInterface(io, smbios, debug, devices, request));  // no InitSMBIOS
+  EXPECT_TRUE(debug.Has("GetAddrPort return False"));
+  EXPECT_EQ(request.port, 0);
+  smbios.InitSMBIOS();
+  EXPECT_FALSE(CallInterface(io, smbios, debug, devices, request));  // the library is closed
+  EXPECT_TRUE(debug.Has("lpszFunction failed with error 31: A device attached to the system is not functioning."));
+  EXPECT_EQ(request.stCmdBuf.u32Res[0], 5u);
 }
 
 }  // namespace
