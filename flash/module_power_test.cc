@@ -40,16 +40,8 @@ class StaticSource : public SmbiosSource {
   }
 };
 
-class ModuleTest : public ::testing::Test {
+class ModuleTest : public HardwareFixture {
  protected:
-  FakeDevices devices;
-  FakeScm scm;
-  FakeProcess process;
-  MemoryFiles files;
-  RecordingConsole console;
-  RecordingDebug debug;
-  NoLegacy legacy;
-  WinIo io{{devices, scm, process, files, console, debug, legacy}};
   StaticSource source;
   SMBiosService smbios{debug, source};
   FakeRegistry registry;

@@ -13,18 +13,7 @@ namespace {
 
 using namespace kvx::testing;
 
-class WinIoTest : public ::testing::Test {
- protected:
-  WinIoTest() { process.module = "C:\\tools\\QZRRemote.exe"; }
-  FakeDevices devices;
-  FakeScm scm;
-  FakeProcess process;
-  MemoryFiles files;
-  RecordingConsole console;
-  RecordingDebug debug;
-  NoLegacy legacy;
-  WinIo io{{devices, scm, process, files, console, debug, legacy}};
-};
+class WinIoTest : public HardwareFixture {};
 
 TEST_F(WinIoTest, ARunningDriverIsUsedAsItIs) {
   ASSERT_TRUE(io.InitializeWinIo());

@@ -2,7 +2,8 @@
 // Fakes of the hardware around the hardware access library: a driver over a
 // port space and a few pages of memory, the device I/O that opens it, a
 // service control manager holding the driver's service, and a legacy
-// platform. Each records what it was asked.
+// platform, each recording what it was asked; and a fixture of the library
+// over them.
 #include <sys/mman.h>
 
 #include <cstring>
@@ -10,9 +11,13 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "hwio/driver_records.h"
+#include "hwio/winio.h"
 #include "platform/device_io.h"
 #include "platform/service_manager.h"
+#include "tests/fakes.h"
 
 namespace kvx::testing {
 
@@ -208,6 +213,20 @@ class NoLegacy : public LegacyPlatform {
   std::vector<uint8_t> image;
   std::vector<Call> calls;
   uintptr_t result = 0;
+};
+
+// The library over the fakes, with the executable in C:\tools.
+class HardwareFixture : public ::testing::Test {
+ protected:
+  HardwareFixture() { process.module = "C:\\tools\\QZRRemote.exe"; }
+  FakeDevices devices;
+  FakeScm scm;
+  FakeProcess process;
+  MemoryFiles files;
+  RecordingConsole console;
+  RecordingDebug debug;
+  NoLegacy legacy;
+  WinIo io{{devices, scm, process, files, console, debug, legacy}};
 };
 
 }  // namespace kvx::testing
