@@ -8,6 +8,9 @@
 #include "tests/fakes.h"
 #include "tests/hwio_fakes.h"
 
+// The records are packed: their fields are read as values (a leading "+"),
+// never bound to references, which could be misaligned.
+
 namespace kvx {
 namespace {
 
@@ -69,7 +72,7 @@ TEST_F(WinIoTest, PortWriteWithRegisters) {
   ASSERT_TRUE(io.InitializeWinIo());
   sCPU_REGS regs{};
   EXPECT_TRUE(io.SetPortValEx(0xB2, 0x0D, &regs));
-  EXPECT_EQ(regs.regs[3], 4u);
+  EXPECT_EQ(+regs.regs[3], 4u);
   devices.driver.short_reply = true;
   EXPECT_TRUE(io.SetPortValEx(0xB2, 0x0D, &regs));
   EXPECT_TRUE(debug.Has("l != sizeof(sCPU_REGS)"));
@@ -178,11 +181,11 @@ TEST_F(CallInterfaceTest, TheRequestCarriesTheTablesPortAndCode) {
   request.stCmdBuf.cbClass = 17;
   request.stCmdBuf.cbSelect = 13;
   ASSERT_TRUE(CallInterface(io, smbios, debug, devices, request));
-  EXPECT_EQ(devices.driver.last_call.port, 0xB2);
-  EXPECT_EQ(devices.driver.last_call.code, 13);
+  EXPECT_EQ(+devices.driver.last_call.port, 0xB2);
+  EXPECT_EQ(+devices.driver.last_call.code, 13);
   EXPECT_EQ(devices.driver.requests.back().in_size, 175u);
   EXPECT_EQ(devices.driver.requests.back().out_size, 36u);
-  EXPECT_EQ(request.stCmdBuf.u32Res[1], 0x38u);
+  EXPECT_EQ(+request.stCmdBuf.u32Res[1], 0x38u);
   EXPECT_TRUE(debug.Has("GetAddrPort: addr/code 0xb2/0xd"));
 }
 
@@ -194,7 +197,7 @@ TEST_F(CallInterfaceTest, AShortReplyIsCopiedWithZerosAfterIt) {
   request.stCmdBuf.u32Res[1] = 0x99;
   ASSERT_TRUE(CallInterface(io, smbios, debug, devices, request));
   EXPECT_TRUE(debug.Has("l != sizeof(sCMD_BUF"));
-  EXPECT_EQ(request.stCmdBuf.u32Res[1], 0u);  // beyond the 20 bytes: the cleared reply
+  EXPECT_EQ(+request.stCmdBuf.u32Res[1], 0u);  // beyond the 20 bytes: the cleared reply
 }
 
 TEST_F(CallInterfaceTest, NoTableOrNoDriverFails) {
@@ -202,11 +205,11 @@ TEST_F(CallInterfaceTest, NoTableOrNoDriverFails) {
   request.stCmdBuf.u32Res[0] = 5;
   EXPECT_FALSE(CallInterface(io, smbios, debug, devices, request));  // no InitSMBIOS
   EXPECT_TRUE(debug.Has("GetAddrPort return False"));
-  EXPECT_EQ(request.port, 0);
+  EXPECT_EQ(+request.port, 0);
   smbios.InitSMBIOS();
   EXPECT_FALSE(CallInterface(io, smbios, debug, devices, request));  // the library is closed
   EXPECT_TRUE(debug.Has("lpszFunction failed with error 31: A device attached to the system is not functioning."));
-  EXPECT_EQ(request.stCmdBuf.u32Res[0], 5u);
+  EXPECT_EQ(+request.stCmdBuf.u32Res[0], 5u);
 }
 
 }  // namespace

@@ -39,13 +39,15 @@ class FakeDriver : public Device {
     if (code >= kIoctlReadPort8 && code <= kIoctlReadPort32) {
       PortRecord r;
       std::memcpy(&r, in, sizeof r);
-      r.value = ports[r.port];
+      const uint16_t port = r.port;  // packed: read as a value
+      r.value = ports[port];
       std::memcpy(out, &r, sizeof r);
       returned = sizeof r;
     } else if (code >= kIoctlWritePort8 && code <= kIoctlWritePort32) {
       PortRecord r;
       std::memcpy(&r, in, sizeof r);
-      ports[r.port] = r.value;
+      const uint16_t port = r.port;
+      ports[port] = r.value;
     } else if (code == kIoctlMapPhysical) {
       PhysicalMappingRecord r;
       std::memcpy(&r, in, sizeof r);
@@ -68,7 +70,8 @@ class FakeDriver : public Device {
       sCMD_BUF reply = request.stCmdBuf;
       reply.u32Res[0] = static_cast<uint32_t>(bios_result);
       reply.u32Res[1] = status_byte;
-      bios_calls.push_back({request.stCmdBuf.cbArg[0], request.stCmdBuf.cbArg[1]});
+      const uint32_t arg1 = request.stCmdBuf.cbArg[0], arg2 = request.stCmdBuf.cbArg[1];
+      bios_calls.emplace_back(arg1, arg2);
       const uint32_t n = reply_size;
       std::memcpy(out, &reply, n);
       returned = n;
