@@ -62,7 +62,8 @@ class WinIo {
   bool BuildIoDriverPath();
   bool StartIoDriverService();
   bool StopIoDriverService();
-  // Sends a calling-interface or other request on the open device.
+  // The open device (null while closed), for the calling interface's
+  // request.
   Device* device() { return device_.get(); }
   bool initialised() const { return initialised_; }
   bool nt_platform() const { return nt_; }

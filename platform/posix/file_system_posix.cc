@@ -190,10 +190,14 @@ bool PosixFileSystem::FindFiles(const std::string& pattern, std::vector<FindEntr
   }
   closedir(dir);
   // In name order without regard to case, as the Windows volumes list them.
-  std::sort(out.begin(), out.end(), [](const FindEntry& x, const FindEntry& y) {
-    const std::string a = ToUpperAscii(x.name), b = ToUpperAscii(y.name);
-    return a != b ? a < b : x.name < y.name;
+  std::vector<std::pair<std::string, FindEntry>> keyed;
+  keyed.reserve(out.size());
+  for (FindEntry& e : out) keyed.emplace_back(ToUpperAscii(e.name), std::move(e));
+  std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) {
+    return x.first != y.first ? x.first < y.first : x.second.name < y.second.name;
   });
+  out.clear();
+  for (auto& [key, e] : keyed) out.push_back(std::move(e));
   return !out.empty();
 }
 
