@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -10,7 +11,13 @@ namespace kvx {
 // end of the process, a crash included) gives it up.
 class NamedMutex {
  public:
+  enum class WaitResult { kOwned, kTimedOut, kFailed };
   virtual ~NamedMutex() = default;
+  // Waits at most `timeout_ms` for this handle to own the mutex. A holder
+  // that ended without releasing it (a crash) gives it up.
+  virtual WaitResult Wait(uint32_t timeout_ms) = 0;
+  // Gives up ownership; false when this handle does not own it.
+  virtual bool Release() = 0;
 };
 
 // A view of a named file mapping: `size` bytes shared with every other
@@ -43,6 +50,8 @@ class NamedObjects {
   // Null when the object can be neither created nor opened.
   virtual std::unique_ptr<NamedMutex> CreateMutex(const std::string& name,
                                                   bool* already_existed) = 0;
+  // Opens an existing mutex; null when no process holds one of that name.
+  virtual std::unique_ptr<NamedMutex> OpenMutex(const std::string& name) = 0;
   // Creates the mapping `name` of `size` bytes, zero-filled, or opens it
   // when it exists already. Null when it can be neither created nor opened.
   virtual std::unique_ptr<NamedMapping> CreateFileMapping(const std::string& name, size_t size,

@@ -6,12 +6,17 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/debug_output.h"
+#include "platform/device_io.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
 #include "platform/named_objects.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "platform/registry.h"
 #include "platform/security.h"
+#include "platform/service_manager.h"
+#include "platform/sleeper.h"
+#include "platform/smbios_source.h"
 #include "platform/string_resources.h"
 #include "platform/xml_dom.h"
 
@@ -33,6 +38,12 @@ struct Platform {
   Clock* clock = nullptr;
   XmlServices* xml = nullptr;
   MessageBox* message_box = nullptr;
+  DeviceIo* devices = nullptr;
+  LegacyPlatform* legacy = nullptr;
+  ServiceManager* services = nullptr;
+  Registry* registry = nullptr;
+  SmbiosSource* smbios = nullptr;
+  Sleeper* sleeper = nullptr;
 };
 
 // The platform the program runs on, configured from its environment once.

@@ -39,6 +39,8 @@ class FakeMutex : public NamedMutex {
  public:
   FakeMutex(FakeObjects& owner, std::string name) : owner_(owner), name_(std::move(name)) {}
   ~FakeMutex() override { --owner_.open[name_]; }
+  WaitResult Wait(uint32_t) override { return WaitResult::kOwned; }
+  bool Release() override { return true; }
 
  private:
   FakeObjects& owner_;
@@ -69,6 +71,12 @@ class MemoryFile : public File {
 std::unique_ptr<NamedMutex> FakeObjects::CreateMutex(const std::string& name, bool* already_existed) {
   if (fail) return nullptr;
   *already_existed = open[name] > 0;
+  ++open[name];
+  return std::make_unique<FakeMutex>(*this, name);
+}
+
+std::unique_ptr<NamedMutex> FakeObjects::OpenMutex(const std::string& name) {
+  if (fail || open[name] == 0) return nullptr;
   ++open[name];
   return std::make_unique<FakeMutex>(*this, name);
 }

@@ -63,6 +63,7 @@ class FakeSecurity : public Security {
 class FakeObjects : public NamedObjects {
  public:
   std::unique_ptr<NamedMutex> CreateMutex(const std::string& name, bool* already_existed) override;
+  std::unique_ptr<NamedMutex> OpenMutex(const std::string& name) override;
   std::unique_ptr<NamedMapping> CreateFileMapping(const std::string&, size_t, bool*) override {
     return nullptr;
   }

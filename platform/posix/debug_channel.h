@@ -14,11 +14,17 @@ inline constexpr const char* kDebugSocketName = "dbgview.sock";
 // The longest message sent; longer ones are cut there.
 inline constexpr size_t kDebugMessageLimit = 60000;
 
-// The socket address of the endpoint in `folder`. A folder whose path is
+// The address of the socket `name` in `folder`. A folder whose path is
 // too long for a socket address is reached through an open descriptor of
 // it (/proc/self/fd/N), which the caller keeps in `folder_fd` (-1 when not
 // needed) and closes when done. False when neither fits.
-bool DebugChannelAddress(const std::string& folder, sockaddr_un& addr, socklen_t& len,
-                         int& folder_fd);
+bool SocketAddressIn(const std::string& folder, const std::string& name, sockaddr_un& addr,
+                     socklen_t& len, int& folder_fd);
+
+// The address of the debugger output endpoint in `folder`, as above.
+inline bool DebugChannelAddress(const std::string& folder, sockaddr_un& addr, socklen_t& len,
+                                int& folder_fd) {
+  return SocketAddressIn(folder, kDebugSocketName, addr, len, folder_fd);
+}
 
 }  // namespace kvx

@@ -11,16 +11,16 @@
 
 namespace kvx {
 
-bool DebugChannelAddress(const std::string& folder, sockaddr_un& addr, socklen_t& len,
-                         int& folder_fd) {
+bool SocketAddressIn(const std::string& folder, const std::string& name, sockaddr_un& addr,
+                     socklen_t& len, int& folder_fd) {
   folder_fd = -1;
   std::memset(&addr, 0, sizeof addr);
   addr.sun_family = AF_UNIX;
-  std::string path = folder + "/" + kDebugSocketName;
+  std::string path = folder + "/" + name;
   if (path.size() >= sizeof addr.sun_path) {
     folder_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder_fd < 0) return false;
-    path = "/proc/self/fd/" + std::to_string(folder_fd) + "/" + kDebugSocketName;
+    path = "/proc/self/fd/" + std::to_string(folder_fd) + "/" + name;
     if (path.size() >= sizeof addr.sun_path) {
       close(folder_fd);
       folder_fd = -1;

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 namespace kvx {
 
@@ -41,13 +43,52 @@ class PosixMapping : public NamedMapping {
   int fd_;
 };
 
+// Ownership is an exclusive lock on a second file, taken through this
+// handle's own open file, so that two handles contend even in one process
+// and a holder's end (a crash included) gives the mutex up.
 class PosixNamedMutex : public NamedMutex {
  public:
-  explicit PosixNamedMutex(int fd) : fd_(fd) {}
-  ~PosixNamedMutex() override { close(fd_); }
+  PosixNamedMutex(int fd, std::string owner_path) : fd_(fd), owner_path_(std::move(owner_path)) {}
+  ~PosixNamedMutex() override {
+    if (owner_ >= 0) close(owner_);
+    close(fd_);
+  }
+  WaitResult Wait(uint32_t timeout_ms) override {
+    if (owned_) return WaitResult::kOwned;
+    if (owner_ < 0) owner_ = OpenOwnerFile();
+    if (owner_ < 0) return WaitResult::kFailed;
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (useconds_t pause = 200;; pause = pause < 5000 ? pause * 2 : pause) {
+      if (flock(owner_, LOCK_EX | LOCK_NB) == 0) {
+        owned_ = true;
+        return WaitResult::kOwned;
+      }
+      if (errno != EWOULDBLOCK && errno != EINTR) return WaitResult::kFailed;
+      timespec now;
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      const int64_t elapsed_ms =
+          (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+      if (elapsed_ms >= timeout_ms) return WaitResult::kTimedOut;
+      usleep(pause);
+    }
+  }
+  bool Release() override {
+    if (!owned_) return false;
+    owned_ = false;
+    return flock(owner_, LOCK_UN) == 0;
+  }
 
  private:
+  int OpenOwnerFile() {
+    const int fd = open(owner_path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd >= 0) fchmod(fd, 0666);
+    return fd;
+  }
   int fd_;
+  std::string owner_path_;
+  int owner_ = -1;
+  bool owned_ = false;
 };
 
 int OpenShared(const std::string& path) {
@@ -119,10 +160,17 @@ int TakeShare(const std::string& folder, const std::string& path, bool create, b
 
 std::unique_ptr<NamedMutex> PosixNamedObjects::CreateMutex(const std::string& name,
                                                            bool* already_existed) {
-  const int fd = TakeShare(folder_, folder_ + "/" + ObjectFileName(name) + ".mutex", true,
-                           already_existed, [](int) { return true; });
+  const std::string base = folder_ + "/" + ObjectFileName(name);
+  const int fd = TakeShare(folder_, base + ".mutex", true, already_existed, [](int) { return true; });
   if (fd < 0) return nullptr;
-  return std::make_unique<PosixNamedMutex>(fd);
+  return std::make_unique<PosixNamedMutex>(fd, base + ".owner");
+}
+
+std::unique_ptr<NamedMutex> PosixNamedObjects::OpenMutex(const std::string& name) {
+  const std::string base = folder_ + "/" + ObjectFileName(name);
+  const int fd = TakeShare(folder_, base + ".mutex", false, nullptr, [](int) { return true; });
+  if (fd < 0) return nullptr;
+  return std::make_unique<PosixNamedMutex>(fd, base + ".owner");
 }
 
 std::unique_ptr<NamedMapping> PosixNamedObjects::CreateFileMapping(const std::string& name,

@@ -14,6 +14,7 @@ class PosixNamedObjects : public NamedObjects {
   explicit PosixNamedObjects(std::string objects_folder);
   std::unique_ptr<NamedMutex> CreateMutex(const std::string& name,
                                           bool* already_existed) override;
+  std::unique_ptr<NamedMutex> OpenMutex(const std::string& name) override;
   std::unique_ptr<NamedMapping> CreateFileMapping(const std::string& name, size_t size,
                                                   bool* already_existed) override;
   std::unique_ptr<NamedMapping> OpenFileMapping(const std::string& name) override;

@@ -64,6 +64,46 @@ TEST(NamedMutex, AHolderThatDiesGivesTheNameUp) {
   close(ready[1]);
 }
 
+TEST(NamedMutex, OwnershipIsWaitedForReleasedAndGivenUpByACrash) {
+  TempDir dir;
+  PosixNamedObjects objects(dir.path());
+  EXPECT_EQ(objects.OpenMutex("KVXShareMemUserMutex"), nullptr);  // no holder: no object
+  bool existed = true;
+  auto created = objects.CreateMutex("KVXShareMemUserMutex", &existed);
+  ASSERT_NE(created, nullptr);
+  auto opened = objects.OpenMutex("KVXShareMemUserMutex");
+  ASSERT_NE(opened, nullptr);
+  EXPECT_FALSE(opened->Release());  // not owned yet
+  EXPECT_EQ(created->Wait(0), NamedMutex::WaitResult::kOwned);
+  EXPECT_EQ(created->Wait(0), NamedMutex::WaitResult::kOwned);  // its owner may wait again
+  EXPECT_EQ(opened->Wait(30), NamedMutex::WaitResult::kTimedOut);
+  EXPECT_TRUE(created->Release());
+  EXPECT_EQ(opened->Wait(0), NamedMutex::WaitResult::kOwned);
+  EXPECT_TRUE(opened->Release());
+
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    PosixNamedObjects mine(dir.path());
+    auto held = mine.OpenMutex("KVXShareMemUserMutex");
+    char c = held && held->Wait(0) == NamedMutex::WaitResult::kOwned ? '1' : '0';
+    (void)!write(ready[1], &c, 1);
+    pause();  // owned until killed
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, '1');
+  EXPECT_EQ(created->Wait(20), NamedMutex::WaitResult::kTimedOut);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(created->Wait(1000), NamedMutex::WaitResult::kOwned);
+  close(ready[0]);
+  close(ready[1]);
+}
+
 TEST(NamedMutex, MissingFolderFailsCleanly) {
   PosixNamedObjects objects("/nonexistent/kvx/objects");
   bool existed = false;

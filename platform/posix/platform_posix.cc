@@ -1,5 +1,7 @@
 // The POSIX platform: every interface of platform/ over this machine and
 // its machine folder.
+#include <sys/stat.h>
+
 #include <memory>
 
 #include "platform/libxml2/xml_dom_libxml2.h"
@@ -8,6 +10,7 @@
 #include "platform/posix/clock_posix.h"
 #include "platform/posix/console_posix.h"
 #include "platform/posix/debug_output_posix.h"
+#include "platform/posix/device_io_posix.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/posix/machine_folder.h"
 #include "platform/posix/message_box_posix.h"
@@ -15,12 +18,24 @@
 #include "platform/posix/path_map.h"
 #include "platform/posix/process_posix.h"
 #include "platform/posix/profile_posix.h"
+#include "platform/posix/registry_posix.h"
 #include "platform/posix/security_posix.h"
+#include "platform/posix/service_manager_posix.h"
+#include "platform/posix/sleeper_posix.h"
+#include "platform/posix/smbios_source_posix.h"
 #include "platform/posix/string_resources_posix.h"
 
 namespace kvx {
 
 namespace {
+
+// The raw SMBIOS table: the emulated machine's firmware when the machine
+// folder has one, otherwise the kernel's copy of this host's.
+std::string SmbiosFolder() {
+  const std::string emulated = MachinePath("firmware/dmi/tables");
+  struct stat st;
+  return stat(emulated.c_str(), &st) == 0 ? emulated : "/sys/firmware/dmi/tables";
+}
 
 struct PosixPlatform : Platform {
   PosixPlatform()
@@ -32,7 +47,11 @@ struct PosixPlatform : Platform {
         security_(paths_),
         xml_(CreateLibxml2Services([this](const std::string& windows, std::string& native) {
           return paths_.ToNative(windows, native);
-        })) {
+        })),
+        devices_(MachineFolder()),
+        services_(MachineFolder()),
+        registry_(MachineFolder()),
+        smbios_(SmbiosFolder()) {
     EnsureMachineDir("objects", true);
     debug = &debug_;
     console = &console_;
@@ -46,6 +65,12 @@ struct PosixPlatform : Platform {
     clock = &clock_;
     xml = xml_.get();
     message_box = &message_box_;
+    devices = &devices_;
+    legacy = &legacy_;
+    services = &services_;
+    registry = &registry_;
+    smbios = &smbios_;
+    sleeper = &sleeper_;
   }
 
   PathMap paths_;
@@ -61,6 +86,12 @@ struct PosixPlatform : Platform {
   PosixClock clock_;
   std::unique_ptr<XmlServices> xml_;
   PosixMessageBox message_box_;
+  PosixDeviceIo devices_;
+  PosixLegacyPlatform legacy_;
+  PosixServiceManager services_;
+  PosixRegistry registry_;
+  PosixSmbiosSource smbios_;
+  PosixSleeper sleeper_;
 };
 
 }  // namespace

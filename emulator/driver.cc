@@ -1,0 +1,196 @@
+// The kernel I/O driver behind "\\.\KVXIO": ports, physical memory, DOS
+// device names and the hand-over of calling-interface requests to the
+// firmware. Records are read by their byte offsets, as the driver sees them.
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "core/text.h"
+#include "emulator/machine.h"
+
+namespace kvx::emu {
+
+namespace {
+
+constexpr uint32_t kMapPhysical = 0x80102040;
+constexpr uint32_t kReadPort8 = 0x80102050, kReadPort16 = 0x80102054, kReadPort32 = 0x80102058;
+constexpr uint32_t kWritePort8 = 0x8010205C, kWritePort16 = 0x80102060, kWritePort32 = 0x80102064;
+constexpr uint32_t kCallingInterface = 0x80102068;
+constexpr uint32_t kWritePortRegisters = 0x80102084;
+constexpr uint32_t kDefineDosDevice = 0x8010208C;
+constexpr uint32_t kRemoveDosDevice = 0x80102090;
+constexpr uint32_t kLegacyWritePort = 0x220007;
+constexpr uint32_t kLegacyReadPort = 0x22000B;
+constexpr int kErrorInvalidFunction = 1;
+
+uint32_t Get(const std::string& b, size_t at, int width) {
+  uint32_t v = 0;
+  for (int i = 0; i < width; ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(b[at + i])) << (8 * i);
+  return v;
+}
+
+void Put(std::string& b, size_t at, uint32_t v, int width) {
+  for (int i = 0; i < width; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+Fields Err(int error) { return {"err", NumberField(error)}; }
+
+// A text field of a record: up to its first NUL within `size` bytes.
+std::string CText(const std::string& b, size_t at, size_t size) {
+  const std::string field = b.substr(at, size);
+  return field.substr(0, field.find('\0'));
+}
+
+// A file name for a device's leaf, kept inside the devices folder.
+std::string SafeLeaf(const std::string& target) {
+  const size_t slash = target.find_last_of("\\/");
+  std::string leaf = slash == std::string::npos ? target : target.substr(slash + 1);
+  for (char& c : leaf) {
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-')) c = '_';
+  }
+  if (leaf.empty() || leaf == "." || leaf == "..") leaf = "_";
+  return leaf;
+}
+
+}  // namespace
+
+uint32_t Machine::Port(uint16_t port, int width) {
+  uint32_t v = 0;
+  for (int i = 0; i < width; ++i) v |= static_cast<uint32_t>(ports_[(port + i) & 0xFFFF]) << (8 * i);
+  return v;
+}
+
+void Machine::SetPort(uint16_t port, uint32_t value, int width) {
+  for (int i = 0; i < width; ++i) ports_[(port + i) & 0xFFFF] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+std::string Machine::DosLink(const std::string& name) const {
+  return folder_ + "/dosdevices/" + ToLowerAscii(name) + ":";
+}
+
+std::string Machine::DeviceLink(const std::string& target) const {
+  return folder_ + "/" + kEmuFolder + "/devices/" + SafeLeaf(target);
+}
+
+Fields Machine::Driver(const Fields& r) {
+  const std::string& op = r[0];
+  if (r.size() < 2 || (!EqualsIgnoringCase(r[1], kDriverService) &&
+                        !EqualsIgnoringCase(r[1], std::string(kDriverService) + ".VXD"))) {
+    return Err(kErrorFileNotFound);
+  }
+  const bool legacy = r[1].size() > std::string(kDriverService).size();
+  ServiceRecord* s = Find(kDriverService);
+  // The NT device answers while its service runs; the legacy platform
+  // loads its driver itself.
+  if (!legacy && (!s || s->state != 4)) return Err(kErrorFileNotFound);
+  if (op == "dev.open") return {"ok"};
+  if (op == "dev.unmapped") {
+    const uint32_t section = r.size() > 2 ? static_cast<uint32_t>(FieldNumber(r[2])) : 0;
+    return sections_.erase(section) ? Fields{"ok"} : Err(kErrorInvalidHandle);
+  }
+  if (op == "dev.ioctl" && r.size() >= 5) {
+    return Ioctl(static_cast<uint32_t>(FieldNumber(r[2])), r[3], static_cast<uint32_t>(FieldNumber(r[4])));
+  }
+  return Err(kErrorInvalidParameter);
+}
+
+Fields Machine::Ioctl(uint32_t code, const std::string& in, uint32_t out_size) {
+  const auto width_of = [](uint32_t c, uint32_t base8) { return c == base8 ? 1 : c == base8 + 4 ? 2 : 4; };
+  switch (code) {
+    case kReadPort8:
+    case kReadPort16:
+    case kReadPort32: {
+      if (in.size() < 6) return Err(kErrorInvalidParameter);
+      if (out_size < 6) return Err(kErrorInsufficientBuffer);
+      std::string out = in.substr(0, 6);
+      Put(out, 2, Port(static_cast<uint16_t>(Get(in, 0, 2)), width_of(code, kReadPort8)), 4);
+      return {"ok", out};
+    }
+    case kWritePort8:
+    case kWritePort16:
+    case kWritePort32:
+      if (in.size() < 6) return Err(kErrorInvalidParameter);
+      SetPort(static_cast<uint16_t>(Get(in, 0, 2)), Get(in, 2, 4), width_of(code, kWritePort8));
+      return {"ok", ""};
+    case kWritePortRegisters: {
+      if (in.size() < 6) return Err(kErrorInvalidParameter);
+      if (out_size < 16) return Err(kErrorInsufficientBuffer);
+      const uint16_t port = static_cast<uint16_t>(Get(in, 0, 2));
+      const uint32_t value = Get(in, 2, 2);
+      SetPort(port, value, 2);
+      // The registers after the write: eax the value, edx the port.
+      std::string regs(16, '\0');
+      Put(regs, 0, value, 4);
+      Put(regs, 12, port, 4);
+      return {"ok", regs};
+    }
+    case kMapPhysical: {
+      if (in.size() < 16) return Err(kErrorInvalidParameter);
+      if (out_size < 16) return Err(kErrorInsufficientBuffer);
+      const uint32_t size = Get(in, 4, 4), physical = Get(in, 8, 4);
+      if (size == 0 || physical >= kPhysicalMemorySize || size > kPhysicalMemorySize - physical) {
+        return Err(kErrorInvalidParameter);
+      }
+      const uint32_t base = physical & ~0xFFFu;
+      const uint32_t end = (physical + size + 0xFFFu) & ~0xFFFu;
+      const uint32_t section = next_section_++;
+      sections_[section] = {base, end - base};
+      std::string out(16, '\0');
+      Put(out, 0, section, 4);
+      Put(out, 4, size, 4);
+      Put(out, 8, base, 4);
+      return {"ok", out, NumberField(base), NumberField(end - base)};
+    }
+    case kCallingInterface:
+      return CallingInterface(in);
+    case kDefineDosDevice:
+    case kRemoveDosDevice:
+      if (in.size() < 264) return Err(kErrorInvalidParameter);
+      return DefineDosDevice(in, code == kRemoveDosDevice);
+    case kLegacyWritePort:
+    case kLegacyReadPort: {
+      if (in.size() < 7) return Err(kErrorInvalidParameter);
+      const int width = static_cast<uint8_t>(in[6]);
+      if (width != 1 && width != 2 && width != 4) return Err(kErrorInvalidParameter);
+      const uint16_t port = static_cast<uint16_t>(Get(in, 0, 2));
+      if (code == kLegacyWritePort) {
+        SetPort(port, Get(in, 2, 4), width);
+        return {"ok", ""};
+      }
+      if (out_size < 4) return Err(kErrorInsufficientBuffer);
+      std::string out(4, '\0');
+      Put(out, 0, Port(port, width), 4);
+      return {"ok", out};
+    }
+    default:
+      return Err(kErrorInvalidFunction);
+  }
+}
+
+Fields Machine::DefineDosDevice(const std::string& in, bool remove) {
+  const std::string name = CText(in, 256, 8);
+  if (name.empty() || name.find_first_of("/\\.:") != std::string::npos) return Err(kErrorInvalidParameter);
+  const std::string link = DosLink(name);
+  if (remove) {
+    if (!dos_devices_.erase(ToLowerAscii(name))) return Err(kErrorFileNotFound);
+    unlink(link.c_str());
+    Log("driver: removed drive " + name);
+    return {"ok", ""};
+  }
+  const std::string target = CText(in, 0, 256);
+  // A drive of the machine's own map that this driver did not define stays.
+  char existing[4096];
+  const ssize_t n = readlink(link.c_str(), existing, sizeof existing - 1);
+  const std::string devices = folder_ + "/" + kEmuFolder + "/devices/";
+  if (n >= 0 && std::string(existing, static_cast<size_t>(n)).compare(0, devices.size(), devices) != 0) {
+    return Err(kErrorAccess);
+  }
+  unlink(link.c_str());
+  if (symlink(DeviceLink(target).c_str(), link.c_str()) != 0) return Err(kErrorAccess);
+  dos_devices_[ToLowerAscii(name)] = target;
+  Log("driver: drive " + name + " -> " + target);
+  return {"ok", ""};
+}
+
+}  // namespace kvx::emu
