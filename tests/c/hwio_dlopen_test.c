@@ -1,0 +1,178 @@
+/* Loads the hardware access library as another program would (dlopen and
+ * dlsym by name, C linkage, one-byte booleans) and drives every exported
+ * function against an emulated machine of its own.
+ * Usage: hwio_dlopen_test <libkvxhwio.so> <kvxemu> */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "hwio/kvxhwio.h"
+
+static int failures = 0;
+
+#define CHECK(cond)                                                   \
+  do {                                                                \
+    if (!(cond)) {                                                    \
+      fprintf(stderr, "%s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond); \
+      ++failures;                                                     \
+    }                                                                 \
+  } while (0)
+
+static void* bind(void* lib, const char* name) {
+  void* f = dlsym(lib, name);
+  if (!f) {
+    fprintf(stderr, "missing export %s\n", name);
+    ++failures;
+  }
+  return f;
+}
+
+/* POSIX allows a data pointer from dlsym to become a function pointer. */
+#define BIND(var, name) (*(void**)(&(var)) = bind(lib, (name)))
+
+static int run(const char* kvxemu, const char* args) {
+  char command[4096];
+  snprintf(command, sizeof command, "'%s' %s >/dev/null", kvxemu, args);
+  return system(command);
+}
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    fprintf(stderr, "usage: %s <libkvxhwio.so> <kvxemu>\n", argv[0]);
+    return 2;
+  }
+  char machine[] = "/tmp/kvxhwio-c-XXXXXX";
+  if (!mkdtemp(machine)) return 2;
+  setenv("KVXPREFIX", machine, 1);
+  if (run(argv[2], "up --power off") != 0) {
+    fprintf(stderr, "kvxemu did not come up\n");
+    return 2;
+  }
+
+  void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  if (!lib) {
+    fprintf(stderr, "dlopen: %s\n", dlerror());
+    return 2;
+  }
+  KVXBOOL (*init)(void);
+  BIND(init, "InitializeWinIo");
+  void (*shutdown)(void);
+  BIND(shutdown, "ShutdownWinIo");
+  KVXBOOL (*install)(const char*, KVXBOOL);
+  BIND(install, "InstallWinIoDriver");
+  KVXBOOL (*remove_driver)(void);
+  BIND(remove_driver, "RemoveWinIoDriver");
+  KVXBOOL (*get_port)(uint16_t, uint32_t*, uint8_t);
+  BIND(get_port, "GetPortVal");
+  KVXBOOL (*set_port)(uint16_t, uint32_t, uint8_t);
+  BIND(set_port, "SetPortVal");
+  KVXBOOL (*set_port_ex)(uint16_t, uint16_t, sCPU_REGS*);
+  BIND(set_port_ex, "SetPortValEx");
+  KVXBOOL (*create_dos)(const char*, const char*);
+  BIND(create_dos, "CreateDosDevice");
+  KVXBOOL (*delete_dos)(const char*);
+  BIND(delete_dos, "DeleteDosDevice");
+  uint8_t* (*map)(uint32_t, uint32_t, uint32_t*);
+  BIND(map, "MapPhysToLin");
+  KVXBOOL (*unmap)(uint32_t, uint8_t*);
+  BIND(unmap, "UnmapPhysicalMemory");
+  KVXBOOL (*get_phys)(uint32_t, uint32_t*);
+  BIND(get_phys, "GetPhysLong");
+  KVXBOOL (*set_phys)(uint32_t, uint32_t);
+  BIND(set_phys, "SetPhysLong");
+  KVXBOOL (*init_smbios)(void);
+  BIND(init_smbios, "InitSMBIOS");
+  KVXBOOL (*token)(uint16_t, uint16_t*, uint16_t*);
+  BIND(token, "GetTokenFromTokenID");
+  KVXBOOL (*call)(void*, uint32_t);
+  BIND(call, "CallInterface");
+  KVXBOOL (*set_default)(uint16_t, uint16_t);
+  BIND(set_default, "SetDefaultPortValue");
+  if (failures) return 1;
+
+  uint32_t v = 0;
+  CHECK(get_port(0x80, &v, 1) == 0); /* closed */
+  CHECK(init() == 1);
+
+  /* Ports: latches read back at each width; width 3 sends nothing. */
+  CHECK(set_port(0x80, 0xA5, 1) == 1);
+  CHECK(get_port(0x80, &v, 1) == 1 && v == 0xA5);
+  CHECK(set_port(0x300, 0x12345678, 4) == 1);
+  CHECK(get_port(0x300, &v, 2) == 1 && v == 0x5678);
+  CHECK(get_port(0x300, &v, 4) == 1 && v == 0x12345678);
+  CHECK(get_port(0x300, &v, 3) == 1);
+  sCPU_REGS regs;
+  memset(&regs, 0, sizeof regs);
+  CHECK(set_port_ex(0x70, 0x1234, &regs) == 1 && regs.regs[0] == 0x1234);
+
+  /* Physical memory: the firmware's entry point, a real shared view below
+   * 4 GiB; a range beyond the memory is refused. */
+  uint32_t section = 0;
+  uint8_t* p = map(0xF0000, 24, &section);
+  CHECK(p != NULL && (uintptr_t)p < 0x100000000ull);
+  if (p) CHECK(memcmp(p, "_SM3_", 5) == 0);
+  CHECK(p && unmap(section, p) == 1);
+  CHECK(unmap(section, p) == 0); /* the section is gone */
+  CHECK(map(0xFFFFF000u, 0x2000, &section) == NULL);
+  CHECK(set_phys(0x2010, 0xDEADBEEF) == 1);
+  CHECK(get_phys(0x2010, &v) == 1 && v == 0xDEADBEEF);
+
+  /* SMBIOS tokens and the calling interface. */
+  uint16_t location = 0, value = 7;
+  CHECK(token(0x0351, &location, &value) == 0); /* before InitSMBIOS */
+  CHECK(set_default(0xB2, 0x0D) == 1);
+  CHECK(init_smbios() == 1);
+  CHECK(token(0x0351, &location, &value) == 1 && location == 0x0102 && value == 1);
+  CHECK(token(0x9999, &location, &value) == 0);
+  KVX_CALLING_INTERFACE_REQUEST request;
+  memset(&request, 0, sizeof request);
+  request.stCmdBuf.cbClass = 17;
+  request.stCmdBuf.cbSelect = 13;
+  CHECK(call(&request, 0) == 1);
+  CHECK(request.port == 0xB2 && request.code == 0x0D);
+  CHECK(request.stCmdBuf.u32Res[0] == 0 && request.stCmdBuf.u32Res[1] == 0x18); /* off */
+  memset(&request, 0, sizeof request);
+  request.stCmdBuf.cbClass = 17;
+  request.stCmdBuf.cbSelect = 13;
+  request.stCmdBuf.cbArg[0] = 1;
+  request.stCmdBuf.cbArg[1] = 3;
+  CHECK(call(&request, 0) == 1); /* power on */
+  memset(&request, 0, sizeof request);
+  request.stCmdBuf.cbClass = 17;
+  request.stCmdBuf.cbSelect = 13;
+  CHECK(call(&request, 0) == 1 && request.stCmdBuf.u32Res[1] == 0x38); /* on */
+
+  /* DOS device names: the drive appears in the machine's drive map. */
+  char link[512];
+  struct stat st;
+  snprintf(link, sizeof link, "%s/dosdevices/q:", machine);
+  CHECK(create_dos("\\Device\\Nothing", "Q") == 1);
+  CHECK(lstat(link, &st) == 0);
+  CHECK(delete_dos("Q") == 1);
+  CHECK(lstat(link, &st) != 0);
+  CHECK(delete_dos("~") == 1); /* no such name: still true */
+  CHECK(create_dos("\\Device\\X", "ABCDEFGH") == 0); /* does not fit */
+
+  shutdown();
+  CHECK(get_port(0x80, &v, 1) == 0);
+  CHECK(delete_dos("~") == 1); /* closed: still true */
+
+  /* The driver's service: removed, then installed and started again by
+   * the next InitializeWinIo. */
+  CHECK(remove_driver() == 1);
+  CHECK(init() == 1);
+  shutdown();
+  CHECK(install("C:\\drivers\\kvxio.sys", 1) == 1);
+
+  dlclose(lib);
+  run(argv[2], "down");
+  rmdir(machine);
+  if (failures) fprintf(stderr, "%d checks failed\n", failures);
+  else printf("all exported functions answered as expected\n");
+  return failures ? 1 : 0;
+}
