@@ -350,7 +350,7 @@ TEST(QZRRemote, HelpRunsNothingAndKeepsTheLog) {
 TEST(QZRRemote, TheCopyModeWithoutAFlashCycleReportsFailure) {
   ToolSandbox box;
   RunResult r = box.Run({"copyPersistentData", box.work() + "/backup"});
-  // No flash cycle can open in this build: nothing was copied.
+  // No machine answers in this folder: no flash cycle opens, nothing is copied.
   EXPECT_EQ(r.exit_code, 5);
   EXPECT_EQ(r.out, "Failed to parse the XML file.\n");
 }

@@ -141,8 +141,11 @@ void Machine::HoldUserMutex() {
   if (!m || m->Wait(0) != NamedMutex::WaitResult::kOwned) return;
   const int ms = knobs_.user_mutex_hold_ms;
   Log("service: holds the user list for " + std::to_string(ms) + " ms");
-  std::thread([m, ms] {
+  std::shared_ptr<std::atomic<bool>> holding = holding_user_list_;
+  *holding = true;
+  std::thread([m, ms, holding] {
     usleep(static_cast<useconds_t>(ms) * 1000);
+    *holding = false;
     m->Release();
   }).detach();
 }
@@ -152,11 +155,15 @@ void Machine::Export() {
     Log("service: export, but the user mapping is missing");
     return;
   }
+  // While the service holds the list itself it reads it under that hold.
   bool existed = false;
-  std::unique_ptr<NamedMutex> m = objects_->CreateMutex(kUserMutex, &existed);
-  if (!m || m->Wait(5000) != NamedMutex::WaitResult::kOwned) {
-    Log("service: export: the user list stayed locked");
-    return;
+  std::unique_ptr<NamedMutex> m;
+  if (!*holding_user_list_) {
+    m = objects_->CreateMutex(kUserMutex, &existed);
+    if (!m || m->Wait(5000) != NamedMutex::WaitResult::kOwned) {
+      Log("service: export: the user list stayed locked");
+      return;
+    }
   }
   const unsigned char* v = user_view_->data();
   std::string count(reinterpret_cast<const char*>(v), strnlen(reinterpret_cast<const char*>(v), 10));
@@ -167,7 +174,7 @@ void Machine::Export() {
     if (name.empty()) continue;
     names += (names.empty() ? "" : ", ") + name;
   }
-  m->Release();
+  if (m) m->Release();
   Log("service: export: " + (count.empty() ? std::string("no") : count) + " accounts [" + names + "]");
 }
 

@@ -1,6 +1,7 @@
 // kvxemu: the emulated machine around the tool (service control manager,
 // kernel I/O driver, firmware, flash module, companion service) for one
 // machine folder, run in the background and reached through its socket.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -114,7 +115,7 @@ int Serve(const std::string& volume, bool powered) {
   signal(SIGPIPE, SIG_IGN);
   while (!g_stop) {
     pollfd p{listener, POLLIN, 0};
-    if (poll(&p, 1, 200) > 0) {
+    if (poll(&p, 1, 50) > 0) {
       const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd >= 0) std::thread(ServeConnection, fd, std::ref(machine)).detach();
     }
@@ -176,11 +177,13 @@ int Up(const std::vector<std::string>& args) {
   const pid_t child = fork();
   if (child < 0) return 1;
   if (child == 0) {
+    // The machine keeps nothing of its starter's: no terminal, no pipe
+    // that would hold a reader of `up` waiting for its end.
     setsid();
-    const std::string log = EmuDir() + "/kvxemu.log";
-    FILE* f = std::freopen(log.c_str(), "a", stderr);
-    (void)f;
-    if (!std::freopen("/dev/null", "r", stdin) || !std::freopen("/dev/null", "w", stdout)) _exit(1);
+    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    const int log = open((EmuDir() + "/kvxemu.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (null < 0 || log < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 || dup2(log, 2) < 0) _exit(1);
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
     _exit(Serve(volume, powered));
   }
   std::ofstream(EmuDir() + "/kvxemu.pid") << child << "\n";
@@ -199,6 +202,16 @@ int Up(const std::vector<std::string>& args) {
   return 1;
 }
 
+// Whether `pid` still runs; a process that ended but was not yet reaped by
+// its new parent counts as ended.
+bool Alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return kill(pid, 0) == 0;
+  const size_t paren = line.rfind(')');
+  return paren == std::string::npos || paren + 2 >= line.size() || line[paren + 2] != 'Z';
+}
+
 int Down() {
   pid_t pid = 0;
   std::ifstream(EmuDir() + "/kvxemu.pid") >> pid;
@@ -206,10 +219,7 @@ int Down() {
   const bool running = c && c->Call({"ctl.stop"})[0] == "ok";
   c.reset();
   if (running && pid > 0) {
-    for (int i = 0; i < 500 && kill(pid, 0) == 0; ++i) {
-      waitpid(pid, nullptr, WNOHANG);
-      usleep(10000);
-    }
+    for (int i = 0; i < 500 && Alive(pid); ++i) usleep(5000);
   }
   std::error_code ec;
   fs::remove_all(EmuDir(), ec);

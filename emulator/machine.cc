@@ -1,6 +1,7 @@
 #include "emulator/machine.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,7 +76,7 @@ Machine::~Machine() {
 
 bool Machine::Start(std::string& error) {
   const std::string emu = folder_ + "/" + kEmuFolder;
-  mkdir((folder_ + "/objects").c_str(), 01777);
+  made_objects_ = mkdir((folder_ + "/objects").c_str(), 01777) == 0;
   chmod((folder_ + "/objects").c_str(), 01777);
   mkdir((emu + "/devices").c_str(), 0755);
   // Physical memory: a shared file every mapping request views.
@@ -137,6 +138,20 @@ void Machine::Stop() {
   user_view_.reset();
   mount_mapping_.reset();
   user_mapping_.reset();
+  // The service's objects go with it, unless another process still holds
+  // one of them.
+  const std::string objects = folder_ + "/objects/";
+  for (const char* name : {"KVXFileMappingMount.mapping", "KVXFileMappingUser.mapping",
+                           "KVXShareMemUserMutex.mutex", "KVXShareMemUserMutex.owner"}) {
+    const int fd = open((objects + name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) unlink((objects + name).c_str());
+    close(fd);
+  }
+  if (made_objects_) {
+    unlink((objects + ".objects.lock").c_str());
+    rmdir(objects.c_str());
+  }
   for (const std::string& path : created_) {
     if (unlink(path.c_str()) != 0) rmdir(path.c_str());
   }

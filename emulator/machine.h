@@ -5,6 +5,7 @@
 // with its calling interface and the flash module, and the fault knobs.
 // One lock serialises every request, as the real machine's drivers and
 // services answer one control call at a time.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -116,9 +117,12 @@ class Machine {
   std::vector<std::string> log_;
   uint64_t scm_opens_ = 0;
   std::unique_ptr<NamedObjects> objects_;
+  // Set while the service itself holds the user list (HoldUserMutex).
+  std::shared_ptr<std::atomic<bool>> holding_user_list_ = std::make_shared<std::atomic<bool>>(false);
   std::unique_ptr<NamedMapping> mount_mapping_, user_mapping_;
   std::unique_ptr<MappingView> mount_view_, user_view_;
   std::vector<std::string> created_;  // paths Start made, removed by Stop
+  bool made_objects_ = false;
 };
 
 }  // namespace kvx::emu

@@ -164,6 +164,13 @@ class RecordingFlash : public FlashServices {
   ToolState& state_;
 };
 
+// Records each sleep instead of sleeping.
+class RecordingSleeper : public Sleeper {
+ public:
+  void Sleep(uint32_t ms) override { waits.push_back(ms); }
+  std::vector<uint32_t> waits;
+};
+
 class RecordingMessageBox : public MessageBox {
  public:
   void Show(const std::string& text, const std::string& caption) override {

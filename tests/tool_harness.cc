@@ -75,6 +75,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
     dup2(null, 0);
     close(out[0]);
     close(err[0]);
+    close(out[1]);
+    close(err[1]);
     Exec(argv, env, cwd);
   }
   close(out[1]);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"  // kErrorFileNotFound
+
 namespace kvx {
 
 using Fields = std::vector<std::string>;
@@ -21,7 +23,6 @@ inline constexpr const char* kEmuSocketName = "kvxemu.sock";
 inline constexpr uint32_t kEmuFrameLimit = 1 << 20;
 
 // Windows error numbers the machine answers with.
-inline constexpr int kErrorFileNotFound = 2;
 inline constexpr int kErrorAccess = 5;
 inline constexpr int kErrorInvalidHandle = 6;
 inline constexpr int kErrorNotEnoughMemory = 8;

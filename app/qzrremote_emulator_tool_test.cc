@@ -1,0 +1,286 @@
+// The built QZRRemote end to end against kvxemu: the command file and the
+// copy mode on the example volume, and the faults a run must survive. Each
+// run checks the exit code, the console bytes, the history line, what the
+// machine was asked and the volume's files. The waits are real.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "tests/emu_machine.h"
+#include "tests/tool_harness.h"
+
+namespace kvx {
+namespace {
+
+using namespace kvx::testing;
+namespace fs = std::filesystem;
+
+const std::string kExamples = KVX_SOURCE_DIR "/examples";
+const std::string kParsed = "The XML file has been parsed successfully.\n";
+const std::string kFailed = "Failed to parse the XML file.\n";
+const std::string kDevice = "\\Device\\KvxFlashVolume1";
+
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = ReadFile(e.path().string());
+  return files;
+}
+
+std::string WithoutTime(const std::string& log) {
+  const size_t comma = log.find(", ");
+  return comma == std::string::npos ? "no time stamp: " + log : log.substr(comma + 2);
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+std::vector<std::string> Starting(const std::vector<std::string>& log, const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const std::string& e : log)
+    if (e.rfind(prefix, 0) == 0) out.push_back(e);
+  return out;
+}
+
+// A sandboxed tool and a machine with a copy of `volume`, module off.
+struct MachineRun {
+  explicit MachineRun(const std::string& volume = kExamples + "/volume") : emu(volume, false, box.machine()) {}
+  RunResult Commands(const std::string& file = kExamples + "/commands.xml") const { return box.Run({file}); }
+  ToolSandbox box;
+  EmuMachine emu;
+};
+
+const std::vector<std::string> kMainRoad = {
+    "firmware: status 0x18",
+    "firmware: power on",
+    "service: mount -> " + kDevice,
+    "driver: drive ~ -> " + kDevice,
+    "service: unlock",
+    "service: export: no accounts []",
+    "service: export: no accounts []",
+    "service: export: 2 accounts [john, User]",
+    "service: unmount",
+    "firmware: status 0x38",
+    "driver: removed drive ~",
+    "firmware: power off"};
+
+TEST(QZRRemoteOnTheMachine, TheExampleCommandsRunTheWholeCycle) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.up());
+  const auto before = Snapshot(run.emu.volume());
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, kParsed);
+  EXPECT_EQ(WithoutTime(run.box.Log()), kExamples + "/commands.xml, " + kParsed + "\n");
+  EXPECT_EQ(run.emu.Log(), kMainRoad);
+  const auto after = Snapshot(run.emu.volume());
+  EXPECT_FALSE(after.count("QUARLE.000/mary/kvxaccount.ini"));
+  EXPECT_TRUE(after.count("QUARLE.SYS/cmds/power.xml"));
+  EXPECT_TRUE(after.count("QUARLE.000/john/cmds/password.xml"));
+  EXPECT_EQ(after.at("QUARLE.000/user/notes.txt"), before.at("QUARLE.000/user/notes.txt"));
+  const std::string state = run.emu.State();
+  EXPECT_EQ(JsonValue(state, "power"), "off");
+  EXPECT_EQ(JsonValue(state, "mounted"), "false");
+  EXPECT_NE(state.find("\"drives\": {}"), std::string::npos);
+  EXPECT_NE(state.find("Windows Hardware Insert.wav"), std::string::npos);  // sounds put back
+}
+
+TEST(QZRRemoteOnTheMachine, TheCopyModeCopiesTheUserFolder) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.up());
+  const std::string backup = run.box.work() + "/backup";
+  MakeDirs(backup);
+  const RunResult r = run.box.Run({"copyPersistentData", backup});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, kParsed);
+  EXPECT_EQ(WithoutTime(run.box.Log()), "copyPersistentData, " + kParsed + "\n");
+  auto expected = Snapshot(kExamples + "/volume/QUARLE.000/user");
+  expected.erase(".settings");  // hidden: not copied
+  EXPECT_EQ(Snapshot(backup), expected);
+  const auto log = run.emu.Log();
+  EXPECT_EQ(Starting(log, "firmware: power"),
+            (std::vector<std::string>{"firmware: power on", "firmware: power off"}));
+  EXPECT_EQ(Starting(log, "service: ").size(), 4u);  // mount, unlock, export, unmount
+}
+
+TEST(QZRRemoteOnTheMachine, AMissingServiceFailsTheRunAndLeavesTheModuleOff) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.Set({"service=absent"}));
+  const auto before = Snapshot(run.emu.volume());
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 5);
+  EXPECT_EQ(Occurrences(r.out, "cannot open service.\n"), 10u);  // one per mount attempt
+  EXPECT_EQ(r.out.substr(r.out.size() - kFailed.size()), kFailed);
+  EXPECT_EQ(WithoutTime(run.box.Log()), kExamples + "/commands.xml, " + kFailed + "\n");
+  EXPECT_EQ(Starting(run.emu.Log(), "firmware: power"),
+            (std::vector<std::string>{"firmware: power on", "firmware: power off"}));
+  EXPECT_EQ(Snapshot(run.emu.volume()), before);
+}
+
+TEST(QZRRemoteOnTheMachine, APausedOrStoppedServiceIsSentNothing) {
+  MachineRun run;
+  for (const char* state : {"service=paused", "service=stopped"}) {
+    ASSERT_TRUE(run.emu.Set({state, "log=clear"}));
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult r = run.Commands();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.exit_code, 5) << state;
+    EXPECT_EQ(r.out, kFailed) << state;
+    EXPECT_TRUE(Starting(run.emu.Log(), "service: ").empty()) << state;
+    // The power-on and ten failed mounts: 500 ms + 10 x 500 ms.
+    EXPECT_GE(took, std::chrono::milliseconds(5500)) << state;
+  }
+}
+
+TEST(QZRRemoteOnTheMachine, WithTheManagerOffNoMountCanBeAsked) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.Set({"scm=off"}));
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 5);
+  EXPECT_EQ(r.out, kFailed);
+  EXPECT_EQ(JsonValue(run.emu.State(), "power"), "off");
+}
+
+TEST(QZRRemoteOnTheMachine, AMountThatDoesNotAnswerOnceCostsOnePowerCycle) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.Set({"mounts_not_answering=1"}));
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, kParsed);
+  const auto log = run.emu.Log();
+  EXPECT_EQ(Starting(log, "firmware: power"),
+            (std::vector<std::string>{"firmware: power on", "firmware: power off", "firmware: power on",
+                                      "firmware: power off"}));
+  EXPECT_EQ(Starting(log, "service: mount").size(), 2u);
+}
+
+TEST(QZRRemoteOnTheMachine, AnUnlockOrUnmountTheServiceRefusesGoesUnnoticed) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.Set({"refuse=136,135"}));
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 0);  // the senders cannot tell
+  const auto log = run.emu.Log();
+  EXPECT_EQ(Starting(log, "service: refused"),
+            (std::vector<std::string>{"service: refused code 136", "service: refused code 135"}));
+  // The tool still removed its drive and powered off; the volume went with the power.
+  EXPECT_EQ(log.back(), "service: volume gone with the power");
+  EXPECT_EQ(JsonValue(run.emu.State(), "mounted"), "false");
+}
+
+TEST(QZRRemoteOnTheMachine, AnUnmountThatCannotBeAskedLeavesDriveAndPower) {
+  MachineRun run;
+  // The mount, the unlock and the three exports reach the manager; the
+  // unmount does not.
+  ASSERT_TRUE(run.emu.Set({"scm_opens_left=5"}));
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 0);
+  const std::string state = run.emu.State();
+  EXPECT_EQ(JsonValue(state, "power"), "on");
+  EXPECT_NE(state.find("\"drives\": {\"~\": "), std::string::npos);
+  EXPECT_EQ(run.emu.Log().back(), "service: export: 2 accounts [john, User]");
+}
+
+TEST(QZRRemoteOnTheMachine, APowerOffThatFailsLeavesTheModuleOn) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.Set({"power_off=fail"}));
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 0);
+  const std::string state = run.emu.State();
+  EXPECT_EQ(JsonValue(state, "power"), "on");
+  EXPECT_NE(state.find("\"drives\": {}"), std::string::npos);
+  EXPECT_EQ(run.emu.Log().back(), "firmware: power off failed (knob)");
+}
+
+TEST(QZRRemoteOnTheMachine, WithoutTheDriverNothingIsTouched) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.Set({"driver=absent", "driver_file=missing"}));
+  const auto before = Snapshot(run.emu.volume());
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 5);
+  EXPECT_EQ(r.out, kFailed);
+  const auto log = run.emu.Log();
+  EXPECT_FALSE(Starting(log, "scm: start KVXIO failed").empty());
+  EXPECT_TRUE(Starting(log, "firmware: ").empty());
+  EXPECT_EQ(Snapshot(run.emu.volume()), before);
+}
+
+TEST(QZRRemoteOnTheMachine, AUserListHeldTooLongIsGivenUp) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.Set({"user_mutex_hold_ms=4000"}));
+  DebugViewer viewer(run.box.machine());
+  const RunResult r = run.Commands();
+  const auto lines = viewer.Stop();
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Begin NotifyServiceUsersName"), lines.end());
+  EXPECT_EQ(std::find(lines.begin(), lines.end(), "End NotifyServiceUsersName"), lines.end());
+  EXPECT_EQ(run.emu.Log()[8], "service: export: no accounts []");  // the list was never written
+}
+
+TEST(QZRRemoteOnTheMachine, AMachineThatDiesMidRunEndsTheRunCleanly) {
+  MachineRun run;
+  const auto before = Snapshot(run.emu.volume());
+  pid_t emu_pid = 0;
+  std::ifstream(run.box.machine() + "/emu/kvxemu.pid") >> emu_pid;
+  ASSERT_GT(emu_pid, 0);
+  DebugViewer viewer(run.box.machine());
+  const pid_t tool = StartProgram(run.box.CommandLine({kExamples + "/commands.xml"}, {}), run.box.Env({}),
+                                  run.box.work(), run.box.work() + "/out");
+  ASSERT_TRUE(viewer.WaitForLine("Begin NotifyServiceMountFlash", 20));
+  kill(emu_pid, SIGKILL);  // during the tool's wait after the mount
+  EXPECT_EQ(WaitProgram(tool), 5);
+  EXPECT_EQ(ReadFile(run.box.work() + "/out"), kFailed);
+  viewer.Stop();
+  EXPECT_EQ(Snapshot(run.emu.volume()), before);  // nothing lost or cut
+}
+
+TEST(QZRRemoteOnTheMachine, ASecondCopyDuringARunIsTurnedAway) {
+  MachineRun run;
+  DebugViewer viewer(run.box.machine());
+  const pid_t first = StartProgram(run.box.CommandLine({kExamples + "/commands.xml"}, {}), run.box.Env({}),
+                                   run.box.work(), run.box.work() + "/first.out");
+  ASSERT_TRUE(viewer.WaitForLine("BeginFlash is starting ....", 20));
+  const RunResult second = run.box.Run({kExamples + "/commands.xml"});
+  EXPECT_EQ(second.exit_code, 0);
+  EXPECT_EQ(second.out, "Cannot process the request. Another utility or application is currently running.\n");
+  EXPECT_EQ(WaitProgram(first), 0);
+  EXPECT_EQ(ReadFile(run.box.work() + "/first.out"), kParsed);
+  viewer.Stop();
+  EXPECT_EQ(run.emu.Log(), kMainRoad);  // one cycle only
+}
+
+std::string ManyAccounts(const std::string& root, int n) {
+  MakeDirs(root + "/QUARLE.000");
+  WriteFile(root + "/quarle.idx", "QUARLE 1.0\r\n/QUARLE.SYS\r\n/QUARLE.000\r\n");
+  for (int i = 0; i < n; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "a%02d", i);
+    MakeDirs(root + "/QUARLE.000/" + name);
+    WriteFile(root + "/QUARLE.000/" + name + "/kvxaccount.ini",
+              "\xEF\xBB\xBF[" + std::string(name) + "]\r\nFirstTime=1\r\n");
+  }
+  return root;
+}
+
+TEST(QZRRemoteOnTheMachine, MoreThanFortyAccountsAreCountedButFortyNamed) {
+  TempDir volume;
+  MachineRun run(ManyAccounts(volume.path(), 46));
+  WriteFile(run.box.work() + "/delete.xml",
+            "<remoteCmd><singleUser action='deleteUser' user='a45'/></remoteCmd>\n");
+  const RunResult r = run.box.Run({"delete.xml"});
+  EXPECT_EQ(r.exit_code, 0);
+  const auto exports = Starting(run.emu.Log(), "service: export: 45 accounts [a00, a01,");
+  ASSERT_EQ(exports.size(), 1u);
+  EXPECT_EQ(exports[0].substr(exports[0].size() - 9), "a38, a39]");
+  EXPECT_FALSE(fs::exists(run.emu.volume() + "/QUARLE.000/a45/kvxaccount.ini"));
+}
+
+}  // namespace
+}  // namespace kvx

@@ -1,0 +1,45 @@
+#pragma once
+// kvxemu brought up for one test in a machine folder of its own, and
+// stopped (down) when the test ends.
+#include <string>
+#include <vector>
+
+#include "tests/temp_dir.h"
+
+namespace kvx::testing {
+
+class EmuMachine {
+ public:
+  // Up in `machine` (a new temp folder when empty) with a copy of `volume`
+  // (an empty volume when empty) and the module powered on or off.
+  explicit EmuMachine(const std::string& volume = "", bool powered = false,
+                      const std::string& machine = "");
+  ~EmuMachine();
+  EmuMachine(const EmuMachine&) = delete;
+  EmuMachine& operator=(const EmuMachine&) = delete;
+
+  bool up() const { return up_; }
+  const std::string& machine() const { return machine_; }
+  std::string volume() const { return machine_ + "/emu/volume"; }
+  // `kvxemu ctl set` with each "KNOB=VALUE"; false when refused.
+  bool Set(const std::vector<std::string>& knobs) const;
+  // `kvxemu ctl state`.
+  std::string State() const;
+  // The entries of the state's log, in order.
+  std::vector<std::string> Log() const;
+  // Runs kvxemu with `args` for this machine; its exit code.
+  int Emu(const std::vector<std::string>& args, std::string* out = nullptr) const;
+  // Stops the machine now.
+  void Down();
+
+ private:
+  TempDir own_;
+  std::string machine_;
+  bool up_ = false;
+};
+
+// The value of a "key": "value" or "key": number pair in JSON text (the
+// first one), without quotes; empty when absent.
+std::string JsonValue(const std::string& json, const std::string& key);
+
+}  // namespace kvx::testing
