@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Runs the tool on the example command files in a fresh machine folder,
-# with the debugger output viewer attached, and shows what happened.
+# The tool against the emulated machine, from start to end: a fresh machine
+# folder, kvxemu with a copy of examples/volume and the module powered off,
+# the debugger output viewer and the progress watcher attached; a run of
+# examples/commands.xml and a run of copyPersistentData; and what happened.
 set -uo pipefail
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,45 +11,81 @@ tools="$top/$build/tools"
 
 machine=$(mktemp -d /tmp/kvx-demo.XXXXXX)
 export KVXPREFIX="$machine"
-trap 'kill "$viewer" 2>/dev/null; wait "$viewer" 2>/dev/null; rm -rf "$machine"' EXIT
+viewer=
+cleanup() {
+  "$tools/kvxemu" down >/dev/null 2>&1
+  [ -n "$viewer" ] && kill "$viewer" 2>/dev/null && wait "$viewer" 2>/dev/null
+  rm -rf "$machine"
+}
+trap cleanup EXIT
 
-"$tools/kvxdbgview" --ready "$machine/.ready" --output "$machine/debug.txt" &
+bold() { printf '\033[1m%s\033[0m\n' "$*"; }
+[ -t 1 ] || bold() { printf '%s\n' "$*"; }
+
+# The entries of the machine's log, one per line, from the n-th on.
+machine_log() {
+  "$tools/kvxemu" ctl state | sed -n '/"log": \[/,/^  \]/p' | sed '1d;$d' |
+    sed -e 's/^ *"//' -e 's/",\{0,1\}$//' -e 's/\\\\/\\/g' | tail -n +"$1"
+}
+
+# What a run changed on the flash volume, against the example volume.
+volume_changes() {
+  diff -rq "$top/examples/volume" "$machine/emu/volume" |
+    sed -e "s|^Files $top/examples/volume/\(.*\) and .* differ$|  changed  \1|" \
+        -e "s|^Only in $top/examples/volume\(.*\): \(.*\)$|  removed  \1/\2|" \
+        -e "s|^Only in $machine/emu/volume\(.*\): \(.*\)$|  added    \1/\2|" \
+        -e 's|^\(  [a-z]* *\)/|\1|'
+}
+
+"$tools/kvxdbgview" --ready "$machine/.viewer" --output "$machine/debug.txt" &
 viewer=$!
-for _ in $(seq 100); do [ -e "$machine/.ready" ] && break; sleep 0.05; done
+for _ in $(seq 100); do [ -e "$machine/.viewer" ] && break; sleep 0.05; done
+"$tools/kvxemu" up --volume "$top/examples/volume" --power off || exit 1
 
-echo "Machine folder: $machine (KVXPREFIX)"
+bold "Machine folder: $machine (KVXPREFIX)"
 echo "Tool:           $bin/QZRRemote"
+echo "Debugger output of every run: $machine/debug.txt (kvxdbgview)"
 echo
 
 run() {
   local label=$1
   shift
-  local seen
-  seen=$(wc -l < "$machine/debug.txt")
-  echo "=== $label"
+  local seen_log seen_debug
+  seen_log=$(($(machine_log 1 | wc -l) + 1))
+  seen_debug=$(wc -l < "$machine/debug.txt")
+  bold "=== $label"
   echo "\$ QZRRemote $*"
-  local out
+  local out code start end
+  start=$(date +%s%N)
   out=$("$bin/QZRRemote" "$@")
-  local code=$?
-  printf '%s\n' "console:      ${out%$'\n'}"
-  echo "exit code:    $code"
+  code=$?
+  end=$(date +%s%N)
+  echo "console:      ${out%$'\n'}"
+  echo "exit code:    $code        (wall time $(( (end - start) / 1000000 )) ms)"
   echo "history line: $(head -n 1 "$bin/QZRRemote.log" 2>/dev/null)"
   sleep 0.2
-  echo "debugger output:"
-  tail -n +"$((seen + 1))" "$machine/debug.txt" | sed -e 's/^/  | /'
+  echo "debugger output: $(( $(wc -l < "$machine/debug.txt") - seen_debug )) lines"
+  echo "what the module and the companion service were asked, in order:"
+  machine_log "$seen_log" | sed -e 's/^/  /'
   echo
 }
 
-run "The full example command file" "$top/examples/commands.xml"
-run "A file the schema refuses" "$top/examples/invalid-command.xml"
-run "A file that is not well formed" "$top/examples/not-well-formed.xml"
-run "No command file at all"
-LANG=de_DE.UTF-8 run "The same, in German (LANG=de_DE.UTF-8)"
+run "The example command file, module off at the start" "$top/examples/commands.xml"
+bold "What changed on the flash volume"
+volume_changes
+echo
 
-cat <<'NOTE'
-The remote command processing is in place (its tests apply
-examples/commands.xml to a copy of examples/volume); the flash cycle and
-the emulated machine that powers and mounts the module come next. Until
-then no flash cycle opens, so a valid file ends with result code 5 and the
-debugger output says why.
-NOTE
+mkdir -p "$machine/backup"
+"$tools/kvxprogress" --ready "$machine/.progress" > "$machine/progress.txt" 2>&1 &
+progress=$!
+for _ in $(seq 100); do [ -e "$machine/.progress" ] && break; sleep 0.05; done
+run "Copy the user folder to the PC" copyPersistentData "$machine/backup"
+wait "$progress"
+echo "kvxprogress saw: $(tr '\n' ' ' < "$machine/progress.txt")"
+echo "copied to $machine/backup:"
+(cd "$machine/backup" && find . -type f | sed -e 's|^\./|  |' | sort)
+echo
+
+bold "The machine at the end"
+"$tools/kvxemu" ctl state | grep -E '"module"|"drives"|"KvxMDES"|"KVXIO"' | sed -e 's/^ */  /'
+"$tools/kvxemu" down
