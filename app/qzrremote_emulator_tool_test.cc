@@ -256,22 +256,10 @@ TEST(QZRRemoteOnTheMachine, ASecondCopyDuringARunIsTurnedAway) {
   EXPECT_EQ(run.emu.Log(), kMainRoad);  // one cycle only
 }
 
-std::string ManyAccounts(const std::string& root, int n) {
-  MakeDirs(root + "/QUARLE.000");
-  WriteFile(root + "/quarle.idx", "QUARLE 1.0\r\n/QUARLE.SYS\r\n/QUARLE.000\r\n");
-  for (int i = 0; i < n; ++i) {
-    char name[8];
-    std::snprintf(name, sizeof name, "a%02d", i);
-    MakeDirs(root + "/QUARLE.000/" + name);
-    WriteFile(root + "/QUARLE.000/" + name + "/kvxaccount.ini",
-              "\xEF\xBB\xBF[" + std::string(name) + "]\r\nFirstTime=1\r\n");
-  }
-  return root;
-}
 
 TEST(QZRRemoteOnTheMachine, MoreThanFortyAccountsAreCountedButFortyNamed) {
   TempDir volume;
-  MachineRun run(ManyAccounts(volume.path(), 46));
+  MachineRun run(WriteManyAccountsVolume(volume.path(), 46));
   WriteFile(run.box.work() + "/delete.xml",
             "<remoteCmd><singleUser action='deleteUser' user='a45'/></remoteCmd>\n");
   const RunResult r = run.box.Run({"delete.xml"});

@@ -8,6 +8,7 @@
 
 #include "core/text.h"
 #include "emulator/machine.h"
+#include "emulator/record_bytes.h"
 
 namespace kvx::emu {
 
@@ -23,16 +24,6 @@ constexpr uint32_t kRemoveDosDevice = 0x80102090;
 constexpr uint32_t kLegacyWritePort = 0x220007;
 constexpr uint32_t kLegacyReadPort = 0x22000B;
 constexpr int kErrorInvalidFunction = 1;
-
-uint32_t Get(const std::string& b, size_t at, int width) {
-  uint32_t v = 0;
-  for (int i = 0; i < width; ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(b[at + i])) << (8 * i);
-  return v;
-}
-
-void Put(std::string& b, size_t at, uint32_t v, int width) {
-  for (int i = 0; i < width; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
 
 Fields Err(int error) { return {"err", NumberField(error)}; }
 
@@ -104,31 +95,31 @@ Fields Machine::Ioctl(uint32_t code, const std::string& in, uint32_t out_size) {
       if (in.size() < 6) return Err(kErrorInvalidParameter);
       if (out_size < 6) return Err(kErrorInsufficientBuffer);
       std::string out = in.substr(0, 6);
-      Put(out, 2, Port(static_cast<uint16_t>(Get(in, 0, 2)), width_of(code, kReadPort8)), 4);
+      PutField(out, 2, Port(static_cast<uint16_t>(GetField(in, 0, 2)), width_of(code, kReadPort8)), 4);
       return {"ok", out};
     }
     case kWritePort8:
     case kWritePort16:
     case kWritePort32:
       if (in.size() < 6) return Err(kErrorInvalidParameter);
-      SetPort(static_cast<uint16_t>(Get(in, 0, 2)), Get(in, 2, 4), width_of(code, kWritePort8));
+      SetPort(static_cast<uint16_t>(GetField(in, 0, 2)), GetField(in, 2, 4), width_of(code, kWritePort8));
       return {"ok", ""};
     case kWritePortRegisters: {
       if (in.size() < 6) return Err(kErrorInvalidParameter);
       if (out_size < 16) return Err(kErrorInsufficientBuffer);
-      const uint16_t port = static_cast<uint16_t>(Get(in, 0, 2));
-      const uint32_t value = Get(in, 2, 2);
+      const uint16_t port = static_cast<uint16_t>(GetField(in, 0, 2));
+      const uint32_t value = GetField(in, 2, 2);
       SetPort(port, value, 2);
       // The registers after the write: eax the value, edx the port.
       std::string regs(16, '\0');
-      Put(regs, 0, value, 4);
-      Put(regs, 12, port, 4);
+      PutField(regs, 0, value, 4);
+      PutField(regs, 12, port, 4);
       return {"ok", regs};
     }
     case kMapPhysical: {
       if (in.size() < 16) return Err(kErrorInvalidParameter);
       if (out_size < 16) return Err(kErrorInsufficientBuffer);
-      const uint32_t size = Get(in, 4, 4), physical = Get(in, 8, 4);
+      const uint32_t size = GetField(in, 4, 4), physical = GetField(in, 8, 4);
       if (size == 0 || physical >= kPhysicalMemorySize || size > kPhysicalMemorySize - physical) {
         return Err(kErrorInvalidParameter);
       }
@@ -137,9 +128,9 @@ Fields Machine::Ioctl(uint32_t code, const std::string& in, uint32_t out_size) {
       const uint32_t section = next_section_++;
       sections_[section] = {base, end - base};
       std::string out(16, '\0');
-      Put(out, 0, section, 4);
-      Put(out, 4, size, 4);
-      Put(out, 8, base, 4);
+      PutField(out, 0, section, 4);
+      PutField(out, 4, size, 4);
+      PutField(out, 8, base, 4);
       return {"ok", out, NumberField(base), NumberField(end - base)};
     }
     case kCallingInterface:
@@ -153,14 +144,14 @@ Fields Machine::Ioctl(uint32_t code, const std::string& in, uint32_t out_size) {
       if (in.size() < 7) return Err(kErrorInvalidParameter);
       const int width = static_cast<uint8_t>(in[6]);
       if (width != 1 && width != 2 && width != 4) return Err(kErrorInvalidParameter);
-      const uint16_t port = static_cast<uint16_t>(Get(in, 0, 2));
+      const uint16_t port = static_cast<uint16_t>(GetField(in, 0, 2));
       if (code == kLegacyWritePort) {
-        SetPort(port, Get(in, 2, 4), width);
+        SetPort(port, GetField(in, 2, 4), width);
         return {"ok", ""};
       }
       if (out_size < 4) return Err(kErrorInsufficientBuffer);
       std::string out(4, '\0');
-      Put(out, 0, Port(port, width), 4);
+      PutField(out, 0, Port(port, width), 4);
       return {"ok", out};
     }
     default:

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "emulator/machine.h"
+#include "emulator/record_bytes.h"
 #include "emulator/smbios_table.h"
 
 namespace kvx::emu {
@@ -13,16 +14,6 @@ namespace {
 
 constexpr size_t kBuffer = 6;
 constexpr size_t kBufferSize = 36;
-
-uint32_t Get(const std::string& b, size_t at, int width) {
-  uint32_t v = 0;
-  for (int i = 0; i < width; ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(b[at + i])) << (8 * i);
-  return v;
-}
-
-void Put(std::string& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
 
 std::string Hex(uint32_t v) {
   char text[16];
@@ -34,14 +25,14 @@ std::string Hex(uint32_t v) {
 
 Fields Machine::CallingInterface(const std::string& in) {
   if (in.size() < kBuffer + kBufferSize) return {"err", NumberField(kErrorInvalidParameter)};
-  const uint32_t port = Get(in, 0, 2), code = Get(in, 2, 2);
+  const uint32_t port = GetField(in, 0, 2), code = GetField(in, 2, 2);
   // The firmware only listens on the port and code its table announces.
   if (port != kCommandPort || code != kCommandCode) {
     Log("firmware: refused a request on port " + Hex(port) + " with code " + Hex(code));
     return {"err", NumberField(kErrorGenFailure)};
   }
-  const uint32_t cls = Get(in, kBuffer, 2), select = Get(in, kBuffer + 2, 2);
-  const uint32_t arg1 = Get(in, kBuffer + 4, 4), arg2 = Get(in, kBuffer + 8, 4);
+  const uint32_t cls = GetField(in, kBuffer, 2), select = GetField(in, kBuffer + 2, 2);
+  const uint32_t arg1 = GetField(in, kBuffer + 4, 4), arg2 = GetField(in, kBuffer + 8, 4);
   if (knobs_.calling_interface_fails) {
     Log("firmware: calling interface failed (knob)");
     return {"err", NumberField(kErrorGenFailure)};
@@ -51,8 +42,8 @@ Fields Machine::CallingInterface(const std::string& in) {
   if (cls == 17 && select == 13 && arg1 == 0 && arg2 == 0) {
     const uint32_t bits = knobs_.status_byte >= 0 ? static_cast<uint32_t>(knobs_.status_byte)
                                                    : (powered_ ? 0x38u : 0x18u);
-    Put(reply, 20, static_cast<uint32_t>(knobs_.status_result));
-    Put(reply, 24, bits);
+    PutField(reply, 20, static_cast<uint32_t>(knobs_.status_result));
+    PutField(reply, 24, bits);
     Log("firmware: status " + Hex(bits) + (knobs_.status_result ? " result " + std::to_string(knobs_.status_result) : ""));
   } else if (cls == 17 && select == 13 && arg1 == 1 && (arg2 == 3 || arg2 == 2)) {
     const bool on = arg2 == 3;
@@ -64,7 +55,7 @@ Fields Machine::CallingInterface(const std::string& in) {
     Log(std::string("firmware: power ") + (on ? "on" : "off"));
     if (!on) DeviceGone();
   } else {
-    Put(reply, 20, static_cast<uint32_t>(-2));  // not supported
+    PutField(reply, 20, static_cast<uint32_t>(-2));  // not supported
     Log("firmware: unsupported class " + std::to_string(cls) + " select " + std::to_string(select));
   }
   if (knobs_.reply_length != kBufferSize) reply.resize(knobs_.reply_length, '\0');

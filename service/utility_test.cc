@@ -10,24 +10,9 @@ namespace kvx {
 namespace {
 
 using testing::EmulatedHardware;
-using testing::MakeDirs;
 using testing::TempDir;
-using testing::WriteFile;
+using testing::WriteManyAccountsVolume;
 
-// A volume of `n` accounts named a00, a01, ..., each used once.
-std::string ManyAccounts(const TempDir& dir, int n) {
-  const std::string root = dir / "volume";
-  MakeDirs(root + "/QUARLE.000");
-  WriteFile(root + "/quarle.idx", "QUARLE 1.0\r\n/QUARLE.SYS\r\n/QUARLE.000\r\n");
-  for (int i = 0; i < n; ++i) {
-    char name[8];
-    std::snprintf(name, sizeof name, "a%02d", i);
-    MakeDirs(root + "/QUARLE.000/" + name);
-    WriteFile(root + "/QUARLE.000/" + name + "/kvxaccount.ini",
-              "\xEF\xBB\xBF[" + std::string(name) + "]\r\nFirstTime=1\r\n");
-  }
-  return root;
-}
 
 class UtilityTest : public EmulatedHardware {
  protected:
@@ -122,7 +107,7 @@ TEST_F(UtilityTest, AHandlerThatRefusesTheMountStillReportsTheControlCall) {
 
 class ManyAccountsTest : public UtilityTest {
  protected:
-  ManyAccountsTest() : UtilityTest(ManyAccounts(dir_, 45)) {}
+  ManyAccountsTest() : UtilityTest(WriteManyAccountsVolume(dir_ / "volume", 45)) {}
   static TempDir dir_;
 };
 TempDir ManyAccountsTest::dir_;

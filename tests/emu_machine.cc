@@ -1,5 +1,7 @@
 #include "tests/emu_machine.h"
 
+#include <cstdio>
+
 #include "tests/tool_harness.h"
 
 namespace kvx::testing {
@@ -62,6 +64,19 @@ std::vector<std::string> EmuMachine::Log() const {
     at = i + 1;
   }
   return entries;
+}
+
+std::string WriteManyAccountsVolume(const std::string& root, int n) {
+  MakeDirs(root + "/QUARLE.000");
+  WriteFile(root + "/quarle.idx", "QUARLE 1.0\r\n/QUARLE.SYS\r\n/QUARLE.000\r\n");
+  for (int i = 0; i < n; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "a%02d", i);
+    MakeDirs(root + "/QUARLE.000/" + name);
+    WriteFile(root + "/QUARLE.000/" + name + "/kvxaccount.ini",
+              "\xEF\xBB\xBF[" + std::string(name) + "]\r\nFirstTime=1\r\n");
+  }
+  return root;
 }
 
 std::string JsonValue(const std::string& json, const std::string& key) {

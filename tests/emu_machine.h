@@ -38,6 +38,10 @@ class EmuMachine {
   bool up_ = false;
 };
 
+// Writes a flash volume of `n` accounts named a00, a01, ... (each used
+// once) below `root`; returns `root`.
+std::string WriteManyAccountsVolume(const std::string& root, int n);
+
 // The value of a "key": "value" or "key": number pair in JSON text (the
 // first one), without quotes; empty when absent.
 std::string JsonValue(const std::string& json, const std::string& key);
