@@ -149,6 +149,37 @@ TEST(QZRRemoteOnTheMachine, WithTheManagerOffNoMountCanBeAsked) {
   EXPECT_EQ(JsonValue(run.emu.State(), "power"), "off");
 }
 
+TEST(QZRRemoteOnTheMachine, TenEmptyMountsFailTheRunAfterTheirWaits) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.Set({"mount_empty=on"}));
+  const auto before = Snapshot(run.emu.volume());
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult r = run.Commands();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(r.exit_code, 5);
+  EXPECT_EQ(r.out, kFailed);
+  const auto log = run.emu.Log();
+  EXPECT_EQ(Starting(log, "service: mount left an empty device name").size(), 10u);
+  EXPECT_TRUE(Starting(log, "driver: ").empty());
+  EXPECT_GE(took, std::chrono::milliseconds(5500));  // 500 ms after power-on, ten of 500 ms
+  EXPECT_LT(took, std::chrono::milliseconds(9000));  // and no power cycle
+  EXPECT_EQ(log.back(), "firmware: power off");      // left as it was found
+  EXPECT_EQ(Snapshot(run.emu.volume()), before);
+}
+
+TEST(QZRRemoteOnTheMachine, AnUnlockThatCannotBeAskedEndsTheRunAsItFoundTheMachine) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.Set({"scm_opens_left=1"}));  // the mount reaches the manager, the unlock not
+  const auto before = Snapshot(run.emu.volume());
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 5);
+  EXPECT_EQ(r.out, kFailed);
+  const std::string state = run.emu.State();
+  EXPECT_EQ(JsonValue(state, "power"), "off");
+  EXPECT_NE(state.find("\"drives\": {}"), std::string::npos);
+  EXPECT_EQ(Snapshot(run.emu.volume()), before);
+}
+
 TEST(QZRRemoteOnTheMachine, AMountThatDoesNotAnswerOnceCostsOnePowerCycle) {
   MachineRun run;
   ASSERT_TRUE(run.emu.Set({"mounts_not_answering=1"}));
