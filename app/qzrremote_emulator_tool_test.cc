@@ -64,8 +64,8 @@ const std::vector<std::string> kMainRoad = {
     "service: mount -> " + kDevice,
     "driver: drive ~ -> " + kDevice,
     "service: unlock",
-    "service: export: no accounts []",
-    "service: export: no accounts []",
+    "service: export (no user list handed over yet)",
+    "service: export (no user list handed over yet)",
     "service: export: 2 accounts [john, User]",
     "service: unmount",
     "firmware: status 0x38",
@@ -252,7 +252,7 @@ TEST(QZRRemoteOnTheMachine, AUserListHeldTooLongIsGivenUp) {
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Begin NotifyServiceUsersName"), lines.end());
   EXPECT_EQ(std::find(lines.begin(), lines.end(), "End NotifyServiceUsersName"), lines.end());
-  EXPECT_EQ(run.emu.Log()[8], "service: export: no accounts []");  // the list was never written
+  EXPECT_EQ(run.emu.Log()[8], "service: export (no user list handed over yet)");  // the list was never written
 }
 
 TEST(QZRRemoteOnTheMachine, AMachineThatDiesMidRunEndsTheRunCleanly) {

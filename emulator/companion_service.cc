@@ -175,7 +175,11 @@ void Machine::Export() {
     names += (names.empty() ? "" : ", ") + name;
   }
   if (m) m->Release();
-  Log("service: export: " + (count.empty() ? std::string("no") : count) + " accounts [" + names + "]");
+  if (count.empty()) {
+    Log("service: export (no user list handed over yet)");
+  } else {
+    Log("service: export: " + count + " accounts [" + names + "]");
+  }
 }
 
 }  // namespace kvx::emu
