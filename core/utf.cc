@@ -129,6 +129,11 @@ std::u16string DecodeUtf16Bytes(std::string_view bytes, bool little_endian) {
   return out;
 }
 
+std::string Utf16FieldText(std::string_view bytes) {
+  const std::u16string units = DecodeUtf16Bytes(bytes);
+  return Utf16ToUtf8(std::u16string_view(units).substr(0, units.find(u'\0')));
+}
+
 size_t Utf16Length(std::string_view utf8) {
   size_t n = 0, pos = 0;
   while (pos < utf8.size()) n += DecodeUtf8(utf8, pos) >= 0x10000 ? 2 : 1;

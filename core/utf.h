@@ -22,6 +22,10 @@ std::string EncodeUtf16Bytes(std::u16string_view text, bool little_endian = true
 // Bytes as UTF-16 text; an odd last byte is ignored.
 std::u16string DecodeUtf16Bytes(std::string_view bytes, bool little_endian = true);
 
+// The text of a zero-terminated UTF-16LE field of shared memory: its units
+// up to the first zero unit, or all of them when none is zero.
+std::string Utf16FieldText(std::string_view bytes);
+
 // Decodes one code point at `pos`, advancing `pos`; an ill-formed
 // subsequence decodes as U+FFFD and is consumed whole.
 char32_t DecodeUtf8(std::string_view utf8, size_t& pos);

@@ -21,17 +21,6 @@ constexpr size_t kMountSize = 64;
 constexpr size_t kUserSize = 4096;
 constexpr uint32_t kExport = 133, kMount = 134, kUnMount = 135, kUnLock = 136;
 
-// A UTF-16LE text of `units` code units at most, up to its terminator.
-std::string ReadUtf16(const unsigned char* p, size_t units) {
-  std::u16string text;
-  for (size_t i = 0; i < units; ++i) {
-    const char16_t c = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
-    if (c == 0) break;
-    text += c;
-  }
-  return Utf16ToUtf8(text);
-}
-
 }  // namespace
 
 void Machine::OpenMappings() {
@@ -47,14 +36,18 @@ void Machine::SetCompanionState(uint32_t state) {
   ServiceRecord* s = Find(kCompanionService);
   if (s) s->state = state;
   // The service's shared memory lives while the service does.
-  if (state == 4 || state == 7) {
+  if (state == kServiceRunning || state == kServicePaused) {
     OpenMappings();
   } else {
-    mount_view_.reset();
-    user_view_.reset();
-    mount_mapping_.reset();
-    user_mapping_.reset();
+    CloseMappings();
   }
+}
+
+void Machine::CloseMappings() {
+  mount_view_.reset();
+  user_view_.reset();
+  mount_mapping_.reset();
+  user_mapping_.reset();
 }
 
 void Machine::WriteMountName(const std::string& name) {
@@ -67,7 +60,7 @@ void Machine::WriteMountName(const std::string& name) {
 Fields Machine::CompanionControl(uint32_t code) {
   if (knobs_.refused_codes.count(code)) {
     Log("service: refused code " + std::to_string(code));
-    return {"err", NumberField(1052)};  // the handler does not take it
+    return ErrorReply(kErrorInvalidServiceControl);  // the handler does not take it
   }
   switch (code) {
     case kMount: Mount(); break;
@@ -80,7 +73,7 @@ Fields Machine::CompanionControl(uint32_t code) {
     case kExport: Export(); break;
     default:
       Log("service: unknown code " + std::to_string(code));
-      return {"err", NumberField(1052)};
+      return ErrorReply(kErrorInvalidServiceControl);
   }
   return {"ok"};
 }
@@ -170,7 +163,7 @@ void Machine::Export() {
   std::string names;
   const long n = std::strtol(count.c_str(), nullptr, 10);
   for (long k = 0; k < n && k < 40; ++k) {
-    const std::string name = ReadUtf16(v + 20 + 100 * k, 50);
+    const std::string name = Utf16FieldText(std::string_view(reinterpret_cast<const char*>(v) + 20 + 100 * k, 100));
     if (name.empty()) continue;
     names += (names.empty() ? "" : ", ") + name;
   }

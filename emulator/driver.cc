@@ -8,24 +8,12 @@
 
 #include "core/text.h"
 #include "emulator/machine.h"
+#include "hwio/driver_records.h"
 #include "emulator/record_bytes.h"
 
 namespace kvx::emu {
 
 namespace {
-
-constexpr uint32_t kMapPhysical = 0x80102040;
-constexpr uint32_t kReadPort8 = 0x80102050, kReadPort16 = 0x80102054, kReadPort32 = 0x80102058;
-constexpr uint32_t kWritePort8 = 0x8010205C, kWritePort16 = 0x80102060, kWritePort32 = 0x80102064;
-constexpr uint32_t kCallingInterface = 0x80102068;
-constexpr uint32_t kWritePortRegisters = 0x80102084;
-constexpr uint32_t kDefineDosDevice = 0x8010208C;
-constexpr uint32_t kRemoveDosDevice = 0x80102090;
-constexpr uint32_t kLegacyWritePort = 0x220007;
-constexpr uint32_t kLegacyReadPort = 0x22000B;
-constexpr int kErrorInvalidFunction = 1;
-
-Fields Err(int error) { return {"err", NumberField(error)}; }
 
 // A text field of a record: up to its first NUL within `size` bytes.
 std::string CText(const std::string& b, size_t at, size_t size) {
@@ -68,45 +56,45 @@ Fields Machine::Driver(const Fields& r) {
   const std::string& op = r[0];
   if (r.size() < 2 || (!EqualsIgnoringCase(r[1], kDriverService) &&
                         !EqualsIgnoringCase(r[1], std::string(kDriverService) + ".VXD"))) {
-    return Err(kErrorFileNotFound);
+    return ErrorReply(kErrorFileNotFound);
   }
   const bool legacy = r[1].size() > std::string(kDriverService).size();
   ServiceRecord* s = Find(kDriverService);
   // The NT device answers while its service runs; the legacy platform
   // loads its driver itself.
-  if (!legacy && (!s || s->state != 4)) return Err(kErrorFileNotFound);
+  if (!legacy && (!s || s->state != kServiceRunning)) return ErrorReply(kErrorFileNotFound);
   if (op == "dev.open") return {"ok"};
   if (op == "dev.unmapped") {
     const uint32_t section = r.size() > 2 ? static_cast<uint32_t>(FieldNumber(r[2])) : 0;
-    return sections_.erase(section) ? Fields{"ok"} : Err(kErrorInvalidHandle);
+    return sections_.erase(section) ? Fields{"ok"} : ErrorReply(kErrorInvalidHandle);
   }
   if (op == "dev.ioctl" && r.size() >= 5) {
     return Ioctl(static_cast<uint32_t>(FieldNumber(r[2])), r[3], static_cast<uint32_t>(FieldNumber(r[4])));
   }
-  return Err(kErrorInvalidParameter);
+  return ErrorReply(kErrorInvalidParameter);
 }
 
 Fields Machine::Ioctl(uint32_t code, const std::string& in, uint32_t out_size) {
   const auto width_of = [](uint32_t c, uint32_t base8) { return c == base8 ? 1 : c == base8 + 4 ? 2 : 4; };
   switch (code) {
-    case kReadPort8:
-    case kReadPort16:
-    case kReadPort32: {
-      if (in.size() < 6) return Err(kErrorInvalidParameter);
-      if (out_size < 6) return Err(kErrorInsufficientBuffer);
+    case kIoctlReadPort8:
+    case kIoctlReadPort16:
+    case kIoctlReadPort32: {
+      if (in.size() < 6) return ErrorReply(kErrorInvalidParameter);
+      if (out_size < 6) return ErrorReply(kErrorInsufficientBuffer);
       std::string out = in.substr(0, 6);
-      PutField(out, 2, Port(static_cast<uint16_t>(GetField(in, 0, 2)), width_of(code, kReadPort8)), 4);
+      PutField(out, 2, Port(static_cast<uint16_t>(GetField(in, 0, 2)), width_of(code, kIoctlReadPort8)), 4);
       return {"ok", out};
     }
-    case kWritePort8:
-    case kWritePort16:
-    case kWritePort32:
-      if (in.size() < 6) return Err(kErrorInvalidParameter);
-      SetPort(static_cast<uint16_t>(GetField(in, 0, 2)), GetField(in, 2, 4), width_of(code, kWritePort8));
+    case kIoctlWritePort8:
+    case kIoctlWritePort16:
+    case kIoctlWritePort32:
+      if (in.size() < 6) return ErrorReply(kErrorInvalidParameter);
+      SetPort(static_cast<uint16_t>(GetField(in, 0, 2)), GetField(in, 2, 4), width_of(code, kIoctlWritePort8));
       return {"ok", ""};
-    case kWritePortRegisters: {
-      if (in.size() < 6) return Err(kErrorInvalidParameter);
-      if (out_size < 16) return Err(kErrorInsufficientBuffer);
+    case kIoctlWritePortRegisters: {
+      if (in.size() < 6) return ErrorReply(kErrorInvalidParameter);
+      if (out_size < 16) return ErrorReply(kErrorInsufficientBuffer);
       const uint16_t port = static_cast<uint16_t>(GetField(in, 0, 2));
       const uint32_t value = GetField(in, 2, 2);
       SetPort(port, value, 2);
@@ -116,12 +104,12 @@ Fields Machine::Ioctl(uint32_t code, const std::string& in, uint32_t out_size) {
       PutField(regs, 12, port, 4);
       return {"ok", regs};
     }
-    case kMapPhysical: {
-      if (in.size() < 16) return Err(kErrorInvalidParameter);
-      if (out_size < 16) return Err(kErrorInsufficientBuffer);
+    case kIoctlMapPhysical: {
+      if (in.size() < 16) return ErrorReply(kErrorInvalidParameter);
+      if (out_size < 16) return ErrorReply(kErrorInsufficientBuffer);
       const uint32_t size = GetField(in, 4, 4), physical = GetField(in, 8, 4);
       if (size == 0 || physical >= kPhysicalMemorySize || size > kPhysicalMemorySize - physical) {
-        return Err(kErrorInvalidParameter);
+        return ErrorReply(kErrorInvalidParameter);
       }
       const uint32_t base = physical & ~0xFFFu;
       const uint32_t end = (physical + size + 0xFFFu) & ~0xFFFu;
@@ -133,38 +121,38 @@ Fields Machine::Ioctl(uint32_t code, const std::string& in, uint32_t out_size) {
       PutField(out, 8, base, 4);
       return {"ok", out, NumberField(base), NumberField(end - base)};
     }
-    case kCallingInterface:
+    case kIoctlCallingInterface:
       return CallingInterface(in);
-    case kDefineDosDevice:
-    case kRemoveDosDevice:
-      if (in.size() < 264) return Err(kErrorInvalidParameter);
-      return DefineDosDevice(in, code == kRemoveDosDevice);
-    case kLegacyWritePort:
-    case kLegacyReadPort: {
-      if (in.size() < 7) return Err(kErrorInvalidParameter);
+    case kIoctlDefineDosDevice:
+    case kIoctlRemoveDosDevice:
+      if (in.size() < 264) return ErrorReply(kErrorInvalidParameter);
+      return DefineDosDevice(in, code == kIoctlRemoveDosDevice);
+    case kIoctlLegacyWritePort:
+    case kIoctlLegacyReadPort: {
+      if (in.size() < 7) return ErrorReply(kErrorInvalidParameter);
       const int width = static_cast<uint8_t>(in[6]);
-      if (width != 1 && width != 2 && width != 4) return Err(kErrorInvalidParameter);
+      if (width != 1 && width != 2 && width != 4) return ErrorReply(kErrorInvalidParameter);
       const uint16_t port = static_cast<uint16_t>(GetField(in, 0, 2));
-      if (code == kLegacyWritePort) {
+      if (code == kIoctlLegacyWritePort) {
         SetPort(port, GetField(in, 2, 4), width);
         return {"ok", ""};
       }
-      if (out_size < 4) return Err(kErrorInsufficientBuffer);
+      if (out_size < 4) return ErrorReply(kErrorInsufficientBuffer);
       std::string out(4, '\0');
       PutField(out, 0, Port(port, width), 4);
       return {"ok", out};
     }
     default:
-      return Err(kErrorInvalidFunction);
+      return ErrorReply(kErrorInvalidFunction);
   }
 }
 
 Fields Machine::DefineDosDevice(const std::string& in, bool remove) {
   const std::string name = CText(in, 256, 8);
-  if (name.empty() || name.find_first_of("/\\.:") != std::string::npos) return Err(kErrorInvalidParameter);
+  if (name.empty() || name.find_first_of("/\\.:") != std::string::npos) return ErrorReply(kErrorInvalidParameter);
   const std::string link = DosLink(name);
   if (remove) {
-    if (!dos_devices_.erase(ToLowerAscii(name))) return Err(kErrorFileNotFound);
+    if (!dos_devices_.erase(ToLowerAscii(name))) return ErrorReply(kErrorFileNotFound);
     unlink(link.c_str());
     Log("driver: removed drive " + name);
     return {"ok", ""};
@@ -175,10 +163,10 @@ Fields Machine::DefineDosDevice(const std::string& in, bool remove) {
   const ssize_t n = readlink(link.c_str(), existing, sizeof existing - 1);
   const std::string devices = folder_ + "/" + kEmuFolder + "/devices/";
   if (n >= 0 && std::string(existing, static_cast<size_t>(n)).compare(0, devices.size(), devices) != 0) {
-    return Err(kErrorAccess);
+    return ErrorReply(kErrorAccess);
   }
   unlink(link.c_str());
-  if (symlink(DeviceLink(target).c_str(), link.c_str()) != 0) return Err(kErrorAccess);
+  if (symlink(DeviceLink(target).c_str(), link.c_str()) != 0) return ErrorReply(kErrorAccess);
   dos_devices_[ToLowerAscii(name)] = target;
   Log("driver: drive " + name + " -> " + target);
   return {"ok", ""};

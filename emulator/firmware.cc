@@ -24,18 +24,18 @@ std::string Hex(uint32_t v) {
 }  // namespace
 
 Fields Machine::CallingInterface(const std::string& in) {
-  if (in.size() < kBuffer + kBufferSize) return {"err", NumberField(kErrorInvalidParameter)};
+  if (in.size() < kBuffer + kBufferSize) return ErrorReply(kErrorInvalidParameter);
   const uint32_t port = GetField(in, 0, 2), code = GetField(in, 2, 2);
   // The firmware only listens on the port and code its table announces.
   if (port != kCommandPort || code != kCommandCode) {
     Log("firmware: refused a request on port " + Hex(port) + " with code " + Hex(code));
-    return {"err", NumberField(kErrorGenFailure)};
+    return ErrorReply(kErrorGenFailure);
   }
   const uint32_t cls = GetField(in, kBuffer, 2), select = GetField(in, kBuffer + 2, 2);
   const uint32_t arg1 = GetField(in, kBuffer + 4, 4), arg2 = GetField(in, kBuffer + 8, 4);
   if (knobs_.calling_interface_fails) {
     Log("firmware: calling interface failed (knob)");
-    return {"err", NumberField(kErrorGenFailure)};
+    return ErrorReply(kErrorGenFailure);
   }
   std::string reply = in.substr(kBuffer, kBufferSize);
   for (size_t i = 20; i < kBufferSize; ++i) reply[i] = 0;
@@ -49,7 +49,7 @@ Fields Machine::CallingInterface(const std::string& in) {
     const bool on = arg2 == 3;
     if (on ? knobs_.power_on_fails : knobs_.power_off_fails) {
       Log(std::string("firmware: power ") + (on ? "on" : "off") + " failed (knob)");
-      return {"err", NumberField(kErrorGenFailure)};
+      return ErrorReply(kErrorGenFailure);
     }
     powered_ = on;
     Log(std::string("firmware: power ") + (on ? "on" : "off"));

@@ -18,13 +18,6 @@ namespace kvx::emu {
 
 namespace {
 
-constexpr uint32_t kServiceStart = 0x0010;
-constexpr uint32_t kServiceStop = 0x0020;
-constexpr uint32_t kServiceQueryStatus = 0x0004;
-constexpr uint32_t kServiceUserDefinedControl = 0x0100;
-constexpr uint32_t kDelete = 0x10000;
-constexpr uint32_t kScManagerCreateService = 0x0002;
-
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -32,7 +25,6 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 Fields Ok() { return {"ok"}; }
-Fields Err(int error) { return {"err", NumberField(error)}; }
 
 }  // namespace
 
@@ -40,9 +32,9 @@ ServiceRecord DefaultDriverService() {
   ServiceRecord driver;
   driver.name = kDriverService;
   driver.display_name = kDriverService;
-  driver.type = 0x1;        // kernel driver
-  driver.start_type = 0x1;  // system start
-  driver.error_control = 0x1;
+  driver.type = kServiceKernelDriver;
+  driver.start_type = kServiceSystemStart;
+  driver.error_control = kServiceErrorNormal;
   driver.image_path = "\\SystemRoot\\System32\\drivers\\kvxio.sys";
   return driver;
 }
@@ -52,8 +44,8 @@ ServiceRecord DefaultCompanionService() {
   companion.name = kCompanionService;
   companion.display_name = "KVX flash module service";
   companion.type = kServiceWin32OwnProcess;
-  companion.start_type = 0x2;  // automatic
-  companion.error_control = 0x1;
+  companion.start_type = kServiceAutoStart;
+  companion.error_control = kServiceErrorNormal;
   companion.image_path = "C:\\Program Files\\KVX\\KvxMDES.exe";
   return companion;
 }
@@ -61,10 +53,10 @@ ServiceRecord DefaultCompanionService() {
 Machine::Machine(std::string folder, std::string volume, bool powered)
     : folder_(std::move(folder)), volume_(std::move(volume)), powered_(powered), ports_(0x10000, 0) {
   ServiceRecord driver = DefaultDriverService();
-  driver.state = 4;
+  driver.state = kServiceRunning;
   services_[ToLowerAscii(driver.name)] = driver;
   ServiceRecord companion = DefaultCompanionService();
-  companion.state = 4;
+  companion.state = kServiceRunning;
   services_[ToLowerAscii(companion.name)] = companion;
   objects_ = std::make_unique<PosixNamedObjects>(folder_ + "/objects");
 }
@@ -134,10 +126,7 @@ void Machine::Stop() {
   for (const auto& [name, target] : dos_devices_) unlink(DosLink(name).c_str());
   dos_devices_.clear();
   if (mounted_) unlink(DeviceLink(kVolumeDevice).c_str());
-  mount_view_.reset();
-  user_view_.reset();
-  mount_mapping_.reset();
-  user_mapping_.reset();
+  CloseMappings();
   // The service's objects go with it, unless another process still holds
   // one of them.
   const std::string objects = folder_ + "/objects/";
@@ -171,23 +160,23 @@ Fields Machine::Handle(const Fields& r) {
   if (op == "ping") return Ok();
   if (op.compare(0, 4, "scm.") == 0 || op.compare(0, 4, "svc.") == 0) return Scm(r);
   if (op.compare(0, 4, "dev.") == 0) return Driver(r);
-  return Err(kErrorInvalidParameter);
+  return ErrorReply(kErrorInvalidParameter);
 }
 
 Fields Machine::Scm(const Fields& r) {
   const std::string& op = r[0];
   const auto arg = [&r](size_t i) { return i < r.size() ? r[i] : std::string(); };
   if (op == "scm.open") {
-    if (!knobs_.scm_on || knobs_.scm_opens_left == 0) return Err(kErrorRpcUnavailable);
+    if (!knobs_.scm_on || knobs_.scm_opens_left == 0) return ErrorReply(kErrorRpcUnavailable);
     if (knobs_.scm_opens_left > 0) --knobs_.scm_opens_left;
     ++scm_opens_;
     return Ok();
   }
   if (op == "svc.create") {
     const uint32_t scm_access = static_cast<uint32_t>(FieldNumber(arg(2)));
-    if (!(scm_access & kScManagerCreateService)) return Err(kErrorAccess);
+    if (!(scm_access & kScManagerCreateService)) return ErrorReply(kErrorAccess);
     if (ServiceRecord* old = Find(arg(1))) {
-      return Err(old->marked_for_delete ? kErrorServiceMarkedForDelete : kErrorServiceExists);
+      return ErrorReply(old->marked_for_delete ? kErrorServiceMarkedForDelete : kErrorServiceExists);
     }
     ServiceRecord s;
     s.name = arg(1);
@@ -201,31 +190,31 @@ Fields Machine::Scm(const Fields& r) {
     return Ok();
   }
   ServiceRecord* s = Find(arg(1));
-  if (!s) return Err(kErrorServiceDoesNotExist);
+  if (!s) return ErrorReply(kErrorServiceDoesNotExist);
   const uint32_t access = static_cast<uint32_t>(FieldNumber(arg(2)));
   const bool companion = EqualsIgnoringCase(s->name, kCompanionService);
   if (op == "svc.open") return Ok();
   if (op == "svc.query") {
-    if (!(access & kServiceQueryStatus)) return Err(kErrorAccess);
+    if (!(access & kServiceQueryStatus)) return ErrorReply(kErrorAccess);
     return {"ok", NumberField(s->state)};
   }
   if (op == "svc.start") {
-    if (!(access & kServiceStart)) return Err(kErrorAccess);
-    if (s->state != 1) return Err(1056);  // already running
+    if (!(access & kServiceStart)) return ErrorReply(kErrorAccess);
+    if (s->state != kServiceStopped) return ErrorReply(kErrorServiceAlreadyRunning);
     if (!companion && !knobs_.driver_file_present) {
       Log("scm: start " + s->name + " failed: driver file missing");
-      return Err(kErrorFileNotFound);
+      return ErrorReply(kErrorFileNotFound);
     }
-    s->state = 4;
+    s->state = kServiceRunning;
     Log("scm: started " + s->name);
-    if (companion) SetCompanionState(4);
+    if (companion) SetCompanionState(kServiceRunning);
     return Ok();
   }
   if (op == "svc.delete") {
-    if (!(access & kDelete)) return Err(kErrorAccess);
-    if (s->marked_for_delete) return Err(kErrorServiceMarkedForDelete);
+    if (!(access & kServiceDelete)) return ErrorReply(kErrorAccess);
+    if (s->marked_for_delete) return ErrorReply(kErrorServiceMarkedForDelete);
     Log("scm: deleted " + s->name);
-    if (s->state != 1) {
+    if (s->state != kServiceStopped) {
       s->marked_for_delete = true;  // removed once it stops
       return Ok();
     }
@@ -234,23 +223,26 @@ Fields Machine::Scm(const Fields& r) {
   }
   if (op == "svc.control") {
     const uint32_t code = static_cast<uint32_t>(FieldNumber(arg(3)));
-    const uint32_t needed = code == 1 ? kServiceStop : code >= 128 ? kServiceUserDefinedControl : 0;
-    if (needed == 0 || !(access & needed)) return Err(kErrorAccess);
+    const uint32_t needed = code == kServiceControlStop ? kServiceStop : code >= 128 ? kServiceUserDefinedControl : 0;
+    if (needed == 0 || !(access & needed)) return ErrorReply(kErrorAccess);
     return Control(*s, code);
   }
-  return Err(kErrorInvalidParameter);
+  return ErrorReply(kErrorInvalidParameter);
 }
 
 Fields Machine::Control(ServiceRecord& s, uint32_t code) {
-  if (s.state != 4 && !(code == 1 && s.state == 7)) return Err(kErrorServiceNotActive);
-  if (code == 1) {
-    s.state = 1;
+  const bool stop = code == kServiceControlStop;
+  if (s.state != kServiceRunning && !(stop && s.state == kServicePaused)) {
+    return ErrorReply(kErrorServiceNotActive);
+  }
+  if (stop) {
+    s.state = kServiceStopped;
     Log("scm: stopped " + s.name);
-    if (EqualsIgnoringCase(s.name, kCompanionService)) SetCompanionState(1);
+    if (EqualsIgnoringCase(s.name, kCompanionService)) SetCompanionState(kServiceStopped);
     if (s.marked_for_delete) services_.erase(ToLowerAscii(s.name));
     return Ok();
   }
-  if (!EqualsIgnoringCase(s.name, kCompanionService)) return Err(1052);  // no such control
+  if (!EqualsIgnoringCase(s.name, kCompanionService)) return ErrorReply(kErrorInvalidServiceControl);
   return CompanionControl(code);
 }
 

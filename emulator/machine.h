@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/named_objects.h"
+#include "platform/service_manager.h"
 #include "platform/posix/emu_wire.h"
 
 namespace kvx::emu {
@@ -23,7 +24,6 @@ inline constexpr const char* kDriverService = "KVXIO";
 inline constexpr const char* kCompanionService = "KvxMDES";
 inline constexpr const char* kVolumeDevice = "\\Device\\KvxFlashVolume1";
 inline constexpr uint32_t kPhysicalMemorySize = 4u << 20;
-inline constexpr uint32_t kServiceWin32OwnProcess = 0x10;
 
 struct ServiceRecord {
   std::string name;  // as registered
@@ -32,7 +32,7 @@ struct ServiceRecord {
   uint32_t start_type = 0;
   uint32_t error_control = 0;
   std::string image_path;
-  uint32_t state = 1;  // stopped
+  uint32_t state = kServiceStopped;
   bool marked_for_delete = false;
 };
 
@@ -90,6 +90,7 @@ class Machine {
   void HoldUserMutex();
   void SetCompanionState(uint32_t state);
   void OpenMappings();
+  void CloseMappings();
   void WriteMountName(const std::string& name);
   void DeviceGone();
   void Log(const std::string& entry);

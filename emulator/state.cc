@@ -30,13 +30,13 @@ std::string Json(const std::string& s) {
 
 const char* StateName(uint32_t state) {
   switch (state) {
-    case 1: return "stopped";
-    case 2: return "start pending";
-    case 3: return "stop pending";
-    case 4: return "running";
-    case 5: return "continue pending";
-    case 6: return "pause pending";
-    case 7: return "paused";
+    case kServiceStopped: return "stopped";
+    case kServiceStartPending: return "start pending";
+    case kServiceStopPending: return "stop pending";
+    case kServiceRunning: return "running";
+    case kServiceContinuePending: return "continue pending";
+    case kServicePausePending: return "pause pending";
+    case kServicePaused: return "paused";
     default: return "unknown";
   }
 }
@@ -76,7 +76,7 @@ bool Machine::SetKnob(const std::string& name, const std::string& value, std::st
         services_["kvxio"] = DefaultDriverService();
         s = Find(kDriverService);
       }
-      s->state = value == "running" ? 4 : 1;
+      s->state = value == "running" ? kServiceRunning : kServiceStopped;
     } else {
       ok = false;
     }
@@ -107,11 +107,13 @@ bool Machine::SetKnob(const std::string& name, const std::string& value, std::st
   } else if (name == "service") {
     ServiceRecord* s = Find(kCompanionService);
     if (value == "absent") {
-      SetCompanionState(1);
+      SetCompanionState(kServiceStopped);
       services_.erase("kvxmdes");
     } else if (value == "running" || value == "paused" || value == "stopped") {
       if (!s) services_["kvxmdes"] = DefaultCompanionService();
-      SetCompanionState(value == "running" ? 4 : value == "paused" ? 7 : 1);
+      SetCompanionState(value == "running"  ? kServiceRunning
+                        : value == "paused" ? kServicePaused
+                                            : kServiceStopped);
     } else {
       ok = false;
     }
@@ -138,13 +140,10 @@ bool Machine::SetKnob(const std::string& name, const std::string& value, std::st
   } else if (name == "mappings") {
     ok = ParseSwitch(value, "present", "missing", knobs_.mappings_present);
     if (ok && !knobs_.mappings_present) {
-      mount_view_.reset();
-      user_view_.reset();
-      mount_mapping_.reset();
-      user_mapping_.reset();
+      CloseMappings();
     } else if (ok) {
       ServiceRecord* s = Find(kCompanionService);
-      if (s && (s->state == 4 || s->state == 7)) OpenMappings();
+      if (s && (s->state == kServiceRunning || s->state == kServicePaused)) OpenMappings();
     }
   } else if (name == "log") {
     ok = value == "clear";

@@ -21,12 +21,18 @@ inline constexpr uint32_t kServiceControlStop = 1;
 
 inline constexpr uint32_t kScManagerConnect = 0x0001;
 inline constexpr uint32_t kScManagerAllAccess = 0xF003F;
+inline constexpr uint32_t kScManagerCreateService = 0x0002;
 inline constexpr uint32_t kServiceQueryStatus = 0x0004;
+inline constexpr uint32_t kServiceStart = 0x0010;
+inline constexpr uint32_t kServiceStop = 0x0020;
 inline constexpr uint32_t kServiceUserDefinedControl = 0x0100;
+inline constexpr uint32_t kServiceDelete = 0x10000;
 inline constexpr uint32_t kServiceAllAccess = 0xF01FF;
 
 inline constexpr uint32_t kServiceKernelDriver = 0x1;
+inline constexpr uint32_t kServiceWin32OwnProcess = 0x10;
 inline constexpr uint32_t kServiceSystemStart = 0x1;
+inline constexpr uint32_t kServiceAutoStart = 0x2;
 inline constexpr uint32_t kServiceDemandStart = 0x3;
 inline constexpr uint32_t kServiceErrorNormal = 0x1;
 

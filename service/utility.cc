@@ -41,10 +41,8 @@ int CUtility::NotifyServiceMountFlash() {
     debug.Write("The Map handle of Buf is NULL");
     return -1;
   }
-  // The name ends at its terminator, or with the view.
-  const std::u16string name16 = DecodeUtf16Bytes(
-      std::string_view(reinterpret_cast<const char*>(view->data()), kMountViewSize));
-  const std::string name = Utf16ToUtf8(name16.substr(0, name16.find(u'\0')));
+  const std::string name =
+      Utf16FieldText(std::string_view(reinterpret_cast<const char*>(view->data()), kMountViewSize));
   Diag(debug, "The device Name is %s", name.c_str());
   if (name.empty()) {
     debug.Write("The device Name is NULL , NotifyServiceMountFlash return false");
@@ -101,9 +99,8 @@ bool CUtility::NotifyServiceUsersName(const std::string& file_name) {
   Diag(debug, "The Account Number is %s", count.c_str());
   const size_t listed = std::min(accounts.accounts().size(), kSlots);
   for (size_t k = 0; k < listed; ++k) {
-    const std::u16string name16 = DecodeUtf16Bytes(
+    const std::string name = Utf16FieldText(
         std::string_view(reinterpret_cast<const char*>(v + kFirstSlot + kSlotSize * k), kSlotSize));
-    const std::string name = Utf16ToUtf8(name16.substr(0, name16.find(u'\0')));
     Diag(debug, "The Account List is %s", name.c_str());
   }
   view.reset();

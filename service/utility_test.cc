@@ -30,8 +30,7 @@ class UtilityTest : public EmulatedHardware {
     return view ? std::string(reinterpret_cast<char*>(view->data()), 4096) : std::string();
   }
   static std::string Slot(const std::string& mapping, int k) {
-    const std::u16string name = DecodeUtf16Bytes(std::string_view(mapping).substr(20 + 100 * k, 100));
-    return Utf16ToUtf8(name.substr(0, name.find(u'\0')));
+    return Utf16FieldText(std::string_view(mapping).substr(20 + 100 * k, 100));
   }
 };
 

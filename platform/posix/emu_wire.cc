@@ -106,10 +106,12 @@ std::unique_ptr<EmuConnection> EmuConnection::Connect(const std::string& machine
 Fields EmuConnection::Call(const Fields& request) {
   Fields reply;
   if (!SendFields(fd_, request) || !ReceiveFields(fd_, reply) || reply.empty()) {
-    return {"err", NumberField(kErrorDeviceNotConnected)};
+    return ErrorReply(kErrorDeviceNotConnected);
   }
   return reply;
 }
+
+Fields ErrorReply(int error) { return {"err", NumberField(error)}; }
 
 bool ReplyOk(const Fields& reply, int& error) {
   if (!reply.empty() && reply[0] == "ok") return true;

@@ -29,7 +29,8 @@ inline constexpr int kErrorNotEnoughMemory = 8;
 inline constexpr int kErrorGenFailure = 31;
 inline constexpr int kErrorInvalidParameter = 87;
 inline constexpr int kErrorInsufficientBuffer = 122;
-inline constexpr int kErrorServiceRequestTimeout = 1053;
+inline constexpr int kErrorInvalidFunction = 1;
+inline constexpr int kErrorInvalidServiceControl = 1052;
 inline constexpr int kErrorServiceCannotAcceptControl = 1061;
 inline constexpr int kErrorServiceNotActive = 1062;
 inline constexpr int kErrorServiceDoesNotExist = 1060;
@@ -61,6 +62,9 @@ class EmuConnection {
   explicit EmuConnection(int fd) : fd_(fd) {}
   int fd_;
 };
+
+// The reply of a failure with the Windows error number `error`.
+Fields ErrorReply(int error);
 
 // Whether a reply says "ok"; otherwise `error` gets its error number.
 bool ReplyOk(const Fields& reply, int& error);
