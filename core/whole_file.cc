@@ -33,11 +33,6 @@ void RemovePartialFiles(FileSystem& files, const std::string& folder) {
 bool WriteWholeFile(FileSystem& files, const std::string& destination,
                     const std::function<bool(File&)>& fill, int* error) {
   int err = 0;
-  const uint32_t attributes = files.GetAttributes(destination);
-  if (attributes != kInvalidAttributes && (attributes & (kAttrReadOnly | kAttrDirectory))) {
-    if (error) *error = kErrorAccessDenied;
-    return false;
-  }
   const std::string beside = destination + kPartialSuffix;
   std::unique_ptr<File> out = files.Open(beside, "wb", &err);
   if (!out) {

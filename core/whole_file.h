@@ -25,11 +25,11 @@ bool IsPartialFile(const std::string& name);
 void RemovePartialFiles(FileSystem& files, const std::string& folder);
 
 // Writes `destination` whole: `fill` writes the new content into a fresh
-// file beside it, which then replaces it. A destination that is read-only
-// or a folder is refused (kErrorAccessDenied) before anything is written.
-// When `fill` or the flush fails, or the replacement is refused, the
-// destination keeps its old content, the file beside it is removed, and
-// `error` says why (kErrorDiskFull when the content could not be written).
+// file beside it, which then replaces it. When `fill` or the flush fails,
+// or the replacement is refused (a destination that is read-only or a
+// folder: kErrorAccessDenied), the destination keeps its old content, the
+// file beside it is removed, and `error` says why (kErrorDiskFull when the
+// content could not be written).
 bool WriteWholeFile(FileSystem& files, const std::string& destination,
                     const std::function<bool(File&)>& fill, int* error = nullptr);
 

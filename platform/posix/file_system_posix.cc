@@ -157,16 +157,16 @@ std::unique_ptr<File> PosixFileSystem::Open(const std::string& path, const char*
     if (*p != 't') m += *p;
   struct stat st;
   const bool writes = m[0] != 'r' || m.find('+') != std::string::npos;
-  if (m[0] != 'r' && stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    if (error) *error = kErrorAccessDenied;
-    return nullptr;
+  bool existed = m[0] == 'r';
+  if (writes && stat(native.c_str(), &st) == 0) {
+    existed = true;
+    // A folder is not opened for writing, nor is a read-only file, whoever
+    // runs the tool.
+    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) {
+      if (error) *error = kErrorAccessDenied;
+      return nullptr;
+    }
   }
-  // A read-only file is not written, whoever runs the tool.
-  if (writes && IsReadOnlyFile(native)) {
-    if (error) *error = kErrorAccessDenied;
-    return nullptr;
-  }
-  const bool existed = m[0] == 'r' || access(native.c_str(), F_OK) == 0;
   FILE* f = std::fopen(native.c_str(), (m + "e").c_str());
   if (f == nullptr) {
     if (error) *error = WindowsErrorFromErrno(errno);
@@ -287,13 +287,15 @@ bool PosixFileSystem::ReplaceFile(const std::string& from, const std::string& to
   if (!paths_.ToNative(from, a) || !paths_.ToNative(to, b)) return false;
   struct stat st;
   const bool existed = lstat(b.c_str(), &st) == 0;
-  // As on Windows: a read-only file or a folder is not replaced, even by
-  // root.
-  if (existed && (S_ISDIR(st.st_mode) || IsReadOnlyFile(b))) {
-    errno = EACCES;
-    return false;
+  if (existed && (!S_ISLNK(st.st_mode) || stat(b.c_str(), &st) == 0)) {
+    // As on Windows: a read-only file or a folder is not replaced, even by
+    // root.
+    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) {
+      errno = EACCES;
+      return false;
+    }
+    chmod(a.c_str(), st.st_mode & 07777);  // keeps its permissions
   }
-  if (existed && stat(b.c_str(), &st) == 0) chmod(a.c_str(), st.st_mode & 07777);  // keeps its permissions
   if (rename(a.c_str(), b.c_str()) != 0) return false;
   if (!existed) NoteCreatedFile(paths_, b);
   return true;
