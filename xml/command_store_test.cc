@@ -194,7 +194,8 @@ TEST_F(CommandFileTest, EveryCommandStoreFileLoadsAgainWithTheSameNames) {
 TEST_F(CommandFileTest, CommentsInASettingLeaveItWhole) {
   Apply("<remoteCmd>"
         "<configPassword minLength='8'><!-- strong enough --></configPassword>"
-        "<configPower><!-- mains --><ac standby='30'/><?note x?><dc standby='10'/></configPower>"
+        "<configPower xml:space='preserve'>\n  <!-- mains --><ac standby='30'/><?note x?>\n"
+        "  <dc standby='10'/>\n</configPower>"
         "<configRadio><?editor keep?><!-- radio --><wlan state='on'/></configRadio>"
         "</remoteCmd>");
   EXPECT_EQ(Get("QUARLE.SYS/cmds/password.xml"),

@@ -7,10 +7,13 @@ namespace kvx {
 namespace {
 
 // What a command is made of: not comments, not processing instructions,
+// not the white space that indents elements (kept where xml:space asks),
 // which an administrator may put anywhere without changing what runs.
 bool IsContent(XmlNode& node) {
   const XmlNodeType type = node.NodeType();
-  return type != XmlNodeType::kComment && type != XmlNodeType::kProcessingInstruction;
+  if (type == XmlNodeType::kComment || type == XmlNodeType::kProcessingInstruction) return false;
+  if (type != XmlNodeType::kText) return true;
+  return node.Text().find_first_not_of(" \t\r\n") != std::string::npos;
 }
 
 // `node` or the first sibling after it that is content; null when none is.

@@ -33,9 +33,10 @@ using XMLNodeList = std::vector<XMLNode>;
 
 // Runs the XPath 1.0 `query` on `document` and turns the result into node
 // records: a selected node that has children is replaced by one record per
-// child; a node without children gives one record for itself. Comments and
-// processing instructions are no part of a command: they give no record,
-// and a node whose only children they are counts as having none. Nothing
+// child; a node without children gives one record for itself. Comments,
+// processing instructions and white-space-only text are no part of a
+// command: they give no record, and a node whose only children they are
+// counts as having none. Nothing
 // matched, or an invalid query, gives an empty list.
 XMLNodeList SelectNodes(XmlDocument& document, DebugOutput& debug, const std::string& query);
 
