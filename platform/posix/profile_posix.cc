@@ -52,10 +52,10 @@ ProfileData::Entry* FindEntry(ProfileData::Section& section, const std::string& 
 }
 
 // The whole file; false (and nothing) when it cannot be opened or read as
-// a file.
+// a file. A pipe or device by that name is not waited for.
 bool ReadWhole(const std::string& native, std::string& bytes) {
   bytes.clear();
-  const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st;
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -77,9 +77,12 @@ bool ReadWhole(const std::string& native, std::string& bytes) {
   return ok;
 }
 
-// A file that exists and may not be written: a folder, or a file whose
-// owner may not write it (the read-only attribute), whoever asks.
-bool RefusesWrites(const struct stat& st) { return S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR); }
+// A file that exists and may not be written: a folder, pipe or device, or
+// a file whose owner may not write it (the read-only attribute), whoever
+// asks.
+bool RefusesWrites(const struct stat& st) {
+  return !S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR);
+}
 
 // Whether a write to `native` could be carried out: an existing file that
 // is not read-only, or a new one in an existing folder.

@@ -176,9 +176,13 @@ TEST_F(ProfileTest, AReadOnlyFileIsNeverWrittenWhoeverRunsUs) {
   profile.GetString("S", "a", "", out, 2048, file());
   EXPECT_EQ(out, u"1");
 
-  // A folder by the file's name is not a file to write either.
+  // A folder by the file's name is not a file to write either, and a pipe
+  // is neither read (nor waited for) nor written.
   MakeDirs(dir / "folder.ini");
   EXPECT_FALSE(profile.WriteString("S", "a", "1", dir / "folder.ini"));
+  ASSERT_EQ(mkfifo((dir / "pipe.ini").c_str(), 0666), 0);
+  EXPECT_EQ(profile.GetString("S", "a", "none", out, 2048, dir / "pipe.ini"), 4u);
+  EXPECT_FALSE(profile.WriteString("S", "a", "1", dir / "pipe.ini"));
   // Nor is a file in a folder that does not exist.
   EXPECT_FALSE(profile.WriteString("S", "a", "1", dir / "none/x.ini"));
 }
