@@ -24,11 +24,6 @@ bool ReadSmallFile(ToolContext& ctx, const std::string& path, std::string& bytes
 // first; `first_ok` says whether that part was written.
 bool ReplaceWhole(ToolContext& ctx, const std::string& path, const std::string& first,
                   const std::string& rest, bool* first_ok) {
-  // A read-only file is not replaced, as the system refuses to delete it
-  // or to create it anew.
-  const uint32_t attributes = ctx.files.GetAttributes(path);
-  if (attributes != kInvalidAttributes && (attributes & (kAttrReadOnly | kAttrDirectory)))
-    return false;
   const std::string temp = path + ".kvxnew";
   std::unique_ptr<File> out = ctx.files.Open(temp, "wb", nullptr);
   if (!out) return false;
@@ -85,7 +80,10 @@ bool CopyUtf8AsUnicode(ToolContext& ctx, const std::string& source, const std::s
 }
 
 bool CreateUnicodeIni(ToolContext& ctx, const std::string& path) {
-  return ReplaceWhole(ctx, path, "\xFF\xFE", "", nullptr);
+  std::unique_ptr<File> out = ctx.files.Open(path, "wb", nullptr);
+  if (!out) return false;
+  out->Write("\xFF\xFE", 2);
+  return true;
 }
 
 bool CopyFileBuffered(ToolContext& ctx, const std::string& source, const std::string& destination,

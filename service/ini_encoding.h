@@ -14,8 +14,7 @@ inline constexpr uint64_t kMaxConvertedFile = 1u << 20;
 inline constexpr size_t kCopyChunk = 1u << 20;
 
 // Rewrites a UTF-16 file (mark FF FE, or FE FF for big-endian) as UTF-8
-// with its mark. False, the file untouched, for anything else and for a
-// read-only file.
+// with its mark. False, the file untouched, for anything else.
 bool ConvertIniToUtf8(ToolContext& ctx, const std::string& path);
 
 // Writes `target` (which may be `source`) as FF FE and the UTF-16 of the
@@ -27,8 +26,7 @@ bool ConvertUtf8ToUnicode(ToolContext& ctx, const std::string& source, const std
 // is true once the target was created.
 bool CopyUtf8AsUnicode(ToolContext& ctx, const std::string& source, const std::string& target);
 
-// Creates `path` anew holding only the mark FF FE. False, the file as it
-// was, when it cannot be written or is read-only.
+// Creates `path` anew holding only the mark FF FE.
 bool CreateUnicodeIni(ToolContext& ctx, const std::string& path);
 
 // Copies `source` to `destination` in 1 MiB chunks. False when either file

@@ -63,20 +63,6 @@ TEST_F(EncodingTest, CopyUtf8AsUnicodeDeletesTheTargetFirst) {
   EXPECT_FALSE(CreateUnicodeIni(ctx_, "~:\\no\\such\\folder.ini"));
 }
 
-TEST_F(EncodingTest, ReadOnlyFilesAreNotRewritten) {
-  const std::string utf16 = Utf16Le(u"[S]\r\na=1\r\n");
-  Put("ro16.ini", utf16);
-  Put("ro8.ini", Utf8Marked("[S]\r\na=1\r\n"));
-  ASSERT_TRUE(files_.SetAttributes("~:\\ro16.ini", kAttrReadOnly));
-  ASSERT_TRUE(files_.SetAttributes("~:\\ro8.ini", kAttrReadOnly));
-  EXPECT_FALSE(ConvertIniToUtf8(ctx_, "~:\\ro16.ini"));
-  EXPECT_EQ(Get("ro16.ini"), utf16);
-  EXPECT_FALSE(ConvertUtf8ToUnicode(ctx_, "~:\\ro8.ini", "~:\\ro8.ini"));
-  EXPECT_EQ(Get("ro8.ini"), Utf8Marked("[S]\r\na=1\r\n"));
-  EXPECT_FALSE(CreateUnicodeIni(ctx_, "~:\\ro16.ini"));
-  EXPECT_EQ(Get("ro16.ini"), utf16);
-}
-
 TEST_F(EncodingTest, CopyFileBufferedCopiesInChunks) {
   const std::string data(5 * (1 << 19), 'x');  // 2.5 MiB
   Put("big.bin", data);
