@@ -120,7 +120,7 @@ bool ReplaceContents(const std::string& native, const std::string& bytes) {
   }
   const bool existed = stat(target.c_str(), &st) == 0;
   if (existed && RefusesWrites(st)) return false;
-  const std::string temp = target + ".kvxnew";
+  const std::string temp = target + ".kvxtmp";
   unlink(temp.c_str());  // a leftover of ours; never a link's target
   const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return false;

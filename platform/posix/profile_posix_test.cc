@@ -207,7 +207,7 @@ TEST_F(ProfileTest, WriteBackReplacesTheFileWholeOrNotAtAll) {
   sigaction(SIGXFSZ, &old_action, nullptr);
   EXPECT_FALSE(flushed);
   EXPECT_EQ(ReadFile(file()), before);
-  EXPECT_FALSE(std::ifstream(file() + ".kvxnew").good());
+  EXPECT_FALSE(std::ifstream(file() + ".kvxtmp").good());
 
   // A write-back keeps the file's mode.
   EXPECT_TRUE(profile.WriteString("S", "b", "2", file()));
