@@ -19,8 +19,9 @@ class PrivateProfile {
   virtual uint32_t GetString(const std::string& section, const std::string& key,
                              const std::string& default_value, std::u16string& out, uint32_t size,
                              const std::string& file) = 0;
-  // The value as a decimal (or "0x" hexadecimal) integer; `default_value`
-  // when the key is missing or empty.
+  // The value as a decimal (or "0x" hexadecimal, "0o" octal, "0b" binary)
+  // integer, read from its first 29 units and kept to its low 32 bits;
+  // `default_value` when the key is missing or empty.
   virtual uint32_t GetInt(const std::string& section, const std::string& key, int default_value,
                           const std::string& file) = 0;
   // The buffer of section names as the Windows function fills one of

@@ -1,10 +1,11 @@
 #include "platform/posix/profile_posix.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "core/text.h"
 #include "core/utf.h"
@@ -13,7 +14,10 @@ namespace kvx {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// The characters the profile functions trim from lines, names and values.
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\x1a';
+}
 
 std::string TrimLeft(std::string_view s) {
   size_t b = 0;
@@ -29,19 +33,147 @@ std::string TrimRight(std::string_view s) {
 
 std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
 
+// The text up to the first NUL: what a C string of these bytes holds.
+std::string CString(std::string_view s) { return std::string(s.substr(0, s.find('\0'))); }
+
 // The first section named `name` (compared without its outer blanks).
 ProfileData::Section* FindSection(ProfileData& data, const std::string& name) {
-  const std::string wanted = Trim(name);
+  const std::string wanted = Trim(CString(name));
   for (ProfileData::Section& s : data.sections)
     if (EqualsIgnoringCase(s.name, wanted)) return &s;
   return nullptr;
 }
 
 ProfileData::Entry* FindEntry(ProfileData::Section& section, const std::string& name) {
-  const std::string wanted = Trim(name);
+  const std::string wanted = Trim(CString(name));
   for (ProfileData::Entry& e : section.entries)
     if (EqualsIgnoringCase(e.name, wanted)) return &e;
   return nullptr;
+}
+
+// The whole file; false (and nothing) when it cannot be opened or read as
+// a file. A pipe or device by that name is not waited for.
+bool ReadWhole(const std::string& native, std::string& bytes) {
+  bytes.clear();
+  const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (ok) {
+    bytes.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = n == 0;
+        break;
+      }
+      bytes.append(buffer, static_cast<size_t>(n));
+    }
+  }
+  close(fd);
+  if (!ok) bytes.clear();
+  return ok;
+}
+
+// A file that exists and may not be written: a folder, pipe or device, or
+// a file whose owner may not write it (the read-only attribute), whoever
+// asks.
+bool RefusesWrites(const struct stat& st) {
+  return !S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR);
+}
+
+// Whether a write to `native` could be carried out: an existing file that
+// is not read-only, or a new one in an existing folder.
+bool Writable(const std::string& native) {
+  struct stat st;
+  if (stat(native.c_str(), &st) == 0) return !RefusesWrites(st);
+  const size_t slash = native.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+  return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Puts `bytes` in the file `native` whole or not at all: they are written
+// beside it and renamed over it, with the old file's mode (and, for root,
+// its owner). A link is written through to the file it names. A read-only
+// file is refused and left as it was.
+bool ReplaceContents(const std::string& native, const std::string& bytes) {
+  std::string target = native;
+  struct stat st;
+  if (lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    char* real = realpath(native.c_str(), nullptr);
+    if (real == nullptr) return false;
+    target = real;
+    std::free(real);
+  }
+  const bool existed = stat(target.c_str(), &st) == 0;
+  if (existed && RefusesWrites(st)) return false;
+  const std::string temp = target + ".kvxtmp";
+  unlink(temp.c_str());  // a leftover of ours; never a link's target
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return false;
+  bool ok = true;
+  if (existed) {
+    ok = fchmod(fd, st.st_mode & 07777) == 0;
+    if (ok && geteuid() == 0 && (st.st_uid != 0 || st.st_gid != 0))
+      ok = fchown(fd, st.st_uid, st.st_gid) == 0;
+  }
+  ok = ok && WriteAll(fd, bytes);
+  ok = close(fd) == 0 && ok;
+  if (!ok || rename(temp.c_str(), target.c_str()) != 0) {
+    unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The value a read returns for `value`: one pair of enclosing quotation
+// marks removed, cut to `size` - 1 units.
+std::u16string ReadResult(const std::string& value, uint32_t size) {
+  std::string v = value;
+  if (v.size() > 1 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) v = v.substr(1, v.size() - 2);
+  return size == 0 ? std::u16string() : Utf8ToUtf16(v).substr(0, size - 1);
+}
+
+// The integer a text spells as the system reads one: blanks and control
+// characters skipped, a sign, then decimal digits, or after "0x", "0o" or
+// "0b" hexadecimal, octal or binary ones, up to the first other character;
+// a number too large for 32 bits keeps its low 32 bits.
+uint32_t ParseInteger(const std::u16string& text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] <= u' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+  uint32_t base = 10;
+  if (i + 1 < text.size() && text[i] == u'0') {
+    const char16_t p = text[i + 1];
+    base = p == u'x' ? 16 : p == u'o' ? 8 : p == u'b' ? 2 : 10;
+    if (base != 10) i += 2;
+  }
+  uint32_t total = 0;
+  for (; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    uint32_t digit;
+    if (c >= u'0' && c <= u'9') digit = c - u'0';
+    else if (c >= u'a' && c <= u'z') digit = c - u'a' + 10;
+    else if (c >= u'A' && c <= u'Z') digit = c - u'A' + 10;
+    else break;
+    if (digit >= base) break;
+    total = total * base + digit;
+  }
+  return negative ? 0u - total : total;
 }
 
 }  // namespace
@@ -62,6 +194,9 @@ ProfileData ParseProfile(const std::string& bytes) {
     text = bytes;
   }
   data.sections.push_back({});  // entries before the first header
+  // A key without a name right after another one without a name adds
+  // nothing: the first of them is the one found.
+  bool after_nameless = false;
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find_first_of("\r\n", start);
@@ -72,21 +207,22 @@ ProfileData ParseProfile(const std::string& bytes) {
     if (line.empty()) continue;
     if (line[0] == '[') {
       const size_t close = line.rfind(']');
-      const std::string name = close == std::string::npos || close == 0
-                                   ? line.substr(1)
-                                   : line.substr(1, close - 1);
-      data.sections.push_back({Trim(name), {}});
-      continue;
+      if (close != std::string::npos && close > 0) {
+        data.sections.push_back({CString(Trim(std::string_view(line).substr(1, close - 1))), {}});
+        after_nameless = false;
+        continue;
+      }  // no "]": a key
     }
     ProfileData::Entry entry;
     const size_t eq = line.find('=');
-    if (eq == std::string::npos) {
-      entry.name = line;
-    } else {
-      entry.name = Trim(std::string_view(line).substr(0, eq));
-      entry.value = Trim(std::string_view(line).substr(eq + 1));
+    const std::string name = eq == std::string::npos ? line : Trim(std::string_view(line).substr(0, eq));
+    if (name.empty() && after_nameless) continue;
+    entry.name = CString(name);
+    if (eq != std::string::npos) {
+      entry.value = CString(Trim(std::string_view(line).substr(eq + 1)));
       entry.has_value = true;
     }
+    after_nameless = entry.name.empty();
     data.sections.back().entries.push_back(std::move(entry));
   }
   return data;
@@ -100,7 +236,13 @@ std::string SerializeProfile(const ProfileData& data) {
       text += e.has_value ? e.name + "=" + e.value + "\r\n" : e.name + "\r\n";
   }
   switch (data.encoding) {
-    case ProfileData::Encoding::kNarrow: return text;
+    case ProfileData::Encoding::kNarrow:
+      // Narrow text is read back as UTF-16 or marked UTF-8 when its first
+      // bytes are such a mark; a leading line end keeps it narrow.
+      if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0 ||
+          text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        return "\r\n" + text;
+      return text;
     case ProfileData::Encoding::kUtf8Mark: return "\xEF\xBB\xBF" + text;
     case ProfileData::Encoding::kUtf16Le:
     case ProfileData::Encoding::kUtf16Be: {
@@ -111,19 +253,73 @@ std::string SerializeProfile(const ProfileData& data) {
   return text;
 }
 
-PosixPrivateProfile::FileKey PosixPrivateProfile::KeyOf(const std::string& native) {
-  FileKey key;
-  struct stat st;
-  if (stat(native.c_str(), &st) == 0) {
-    key = {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-           static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-           static_cast<long long>(st.st_mtim.tv_nsec)};
-  }
-  return key;
-}
-
 PosixPrivateProfile::~PosixPrivateProfile() {
   for (Cached& entry : cache_) WriteBack(entry);
+}
+
+void PosixPrivateProfile::SettleView(View& view) {
+  if (view.settle == Settle::kNone) return;
+  // The file keeps the write as it was given; only what is read of it
+  // changes.
+  view.image = SerializeProfile(view.data);
+  switch (view.settle) {
+    case Settle::kNone: break;
+    case Settle::kTrimValue: {
+      std::string& value = view.data.sections[view.section].entries[view.entry].value;
+      value = TrimRight(value);
+      break;
+    }
+    case Settle::kReparse: view.data = ParseProfile(SerializeProfile(view.data)); break;
+  }
+  view.settle = Settle::kNone;
+}
+
+void PosixPrivateProfile::Apply(View& view, const Write& write) {
+  SettleView(view);
+  const std::string section = Trim(write.section);
+  const std::string key = Trim(write.key);
+  const std::string value = TrimLeft(write.value);
+  ProfileData& data = view.data;
+  ProfileData::Section* s = FindSection(data, section);
+  const bool new_section = s == nullptr;
+  if (new_section) {
+    data.sections.push_back({section, {}});
+    s = &data.sections.back();
+  }
+  ProfileData::Entry* e = FindEntry(*s, key);
+  if (e != nullptr && e->has_value && e->value == value) return;  // nothing to write
+  const bool nameless_after_nameless =
+      e == nullptr && key.empty() && !s->entries.empty() && s->entries.back().name.empty();
+  if (e == nullptr) {
+    s->entries.push_back({key, "", false});
+    e = &s->entries.back();
+  }
+  e->value = value;
+  e->has_value = true;
+  view.changed = true;
+  view.image.reset();
+  // The file holds the value as written; what reads it next sees the lines
+  // parsed again. Most writes read back as they are; find the others.
+  const std::string header = "[" + (new_section ? section : std::string("x")) + "]\r\n";
+  const ProfileData back = ParseProfile(header + e->name + "=" + value + "\r\n");
+  const bool same_lines = back.sections.size() == 2 && back.sections[0].entries.empty() &&
+                          back.sections[1].name == (new_section ? section : "x") &&
+                          back.sections[1].entries.size() == 1 &&
+                          back.sections[1].entries[0].name == e->name;
+  if (!same_lines || nameless_after_nameless) {
+    view.settle = Settle::kReparse;
+  } else if (back.sections[1].entries[0].value != value) {
+    view.settle = back.sections[1].entries[0].value == TrimRight(value) ? Settle::kTrimValue
+                                                                          : Settle::kReparse;
+    view.section = static_cast<size_t>(s - data.sections.data());
+    view.entry = static_cast<size_t>(e - s->entries.data());
+  }
+}
+
+void PosixPrivateProfile::Rebuild(Cached& entry) {
+  entry.view = View();
+  entry.view.data = ParseProfile(entry.bytes);
+  for (const Write& w : entry.pending) Apply(entry.view, w);
 }
 
 PosixPrivateProfile::Cached* PosixPrivateProfile::Load(const std::string& file) {
@@ -132,7 +328,8 @@ PosixPrivateProfile::Cached* PosixPrivateProfile::Load(const std::string& file) 
   Cached* entry = nullptr;
   for (Cached& c : cache_)
     if (c.path == path) entry = &c;
-  if (entry == nullptr) {
+  bool fresh = entry == nullptr;
+  if (fresh) {
     if (cache_.size() < kCachedFiles) {
       cache_.emplace_back();
       entry = &cache_.back();
@@ -144,46 +341,39 @@ PosixPrivateProfile::Cached* PosixPrivateProfile::Load(const std::string& file) 
     }
     *entry = Cached();
     entry->path = path;
-    entry->key.size = -2;  // never matches: parse below
   }
   entry->used = ++clock_;
-  if (entry->dirty) return entry;  // the cache is newer than the file
-  const FileKey key = KeyOf(path);
-  if (key == entry->key && key.size >= 0) return entry;
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  if (in) bytes << in.rdbuf();
-  entry->data = ParseProfile(bytes.str());
-  entry->key = key;
+  std::string bytes;
+  const bool exists = ReadWhole(path, bytes);
+  if (fresh || exists != entry->exists || bytes != entry->bytes) {
+    entry->exists = exists;
+    entry->bytes = std::move(bytes);
+    Rebuild(*entry);
+  }
+  SettleView(entry->view);
   return entry;
 }
 
 uint32_t PosixPrivateProfile::GetString(const std::string& section, const std::string& key,
                                         const std::string& default_value, std::u16string& out,
                                         uint32_t size, const std::string& file) {
-  std::string value = TrimRight(default_value);
+  std::string value = CString(default_value);
+  while (!value.empty() && value.back() == ' ') value.pop_back();
   if (Cached* entry = Load(file)) {
-    if (ProfileData::Section* s = FindSection(entry->data, section)) {
-      if (ProfileData::Entry* e = FindEntry(*s, key); e && e->has_value) {
-        value = e->value;
-        if (value.size() > 1 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
-          value = value.substr(1, value.size() - 2);
-      }
+    if (ProfileData::Section* s = FindSection(entry->view.data, section)) {
+      if (ProfileData::Entry* e = FindEntry(*s, key); e && e->has_value) value = e->value;
     }
   }
-  out = size == 0 ? std::u16string() : Utf8ToUtf16(value).substr(0, size - 1);
+  out = ReadResult(value, size);
   return static_cast<uint32_t>(out.size());
 }
 
 uint32_t PosixPrivateProfile::GetInt(const std::string& section, const std::string& key,
                                      int default_value, const std::string& file) {
+  // Read as the system does, into a buffer of 30 units.
   std::u16string units;
-  GetString(section, key, "", units, 2048, file);
-  if (units.empty()) return static_cast<uint32_t>(default_value);
-  const std::string value = Utf16ToUtf8(units);
-  const char* p = value.c_str();
-  const bool hex = p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
-  return static_cast<uint32_t>(std::strtoul(p, nullptr, hex ? 16 : 10));
+  if (GetString(section, key, "", units, 30, file) == 0) return static_cast<uint32_t>(default_value);
+  return ParseInteger(units);
 }
 
 uint32_t PosixPrivateProfile::GetSectionNames(std::u16string& buffer, uint32_t size,
@@ -200,7 +390,7 @@ uint32_t PosixPrivateProfile::GetSectionNames(std::u16string& buffer, uint32_t s
     return 0;
   }
   uint32_t room = size - 1;  // the final NUL always has its place
-  for (const ProfileData::Section& s : entry->data.sections) {
+  for (const ProfileData::Section& s : entry->view.data.sections) {
     if (s.name.empty()) continue;
     const std::u16string name = Utf8ToUtf16(s.name);
     const uint32_t needed = static_cast<uint32_t>(name.size()) + 1;
@@ -221,38 +411,36 @@ uint32_t PosixPrivateProfile::GetSectionNames(std::u16string& buffer, uint32_t s
 
 bool PosixPrivateProfile::WriteString(const std::string& section, const std::string& key,
                                       const std::string& value, const std::string& file) {
-  Cached* cached = Load(file);
-  if (cached == nullptr) return false;
-  ProfileData& data = cached->data;
-  ProfileData::Section* s = FindSection(data, section);
-  if (s == nullptr) {
-    data.sections.push_back({TrimLeft(section), {}});
-    s = &data.sections.back();
-  }
-  ProfileData::Entry* e = FindEntry(*s, key);
-  if (e == nullptr) {
-    s->entries.push_back({TrimLeft(key), "", false});
-    e = &s->entries.back();
-  }
-  e->value = TrimLeft(value);
-  e->has_value = true;
-  cached->dirty = true;
+  Cached* entry = Load(file);
+  if (entry == nullptr || !Writable(entry->path)) return false;
+  entry->pending.push_back({CString(section), CString(key), CString(value)});
+  Apply(entry->view, entry->pending.back());
   return true;
 }
 
 bool PosixPrivateProfile::WriteBack(Cached& entry) {
-  if (!entry.dirty) return true;
-  entry.dirty = false;
-  const std::string bytes = SerializeProfile(entry.data);
-  bool ok;
-  {
-    std::ofstream out(entry.path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ok = static_cast<bool>(out.flush());
+  if (entry.pending.empty()) return true;
+  // The writes go onto what the file holds now.
+  std::string bytes;
+  const bool exists = ReadWhole(entry.path, bytes);
+  if (exists != entry.exists || bytes != entry.bytes) {
+    entry.exists = exists;
+    entry.bytes = std::move(bytes);
+    Rebuild(entry);
   }
-  // The cache now holds what the file holds; a failed write forgets it.
-  entry.key = ok ? KeyOf(entry.path) : FileKey();
-  return ok;
+  entry.pending.clear();
+  if (!entry.view.changed) return true;
+  const std::string out = entry.view.image ? *entry.view.image : SerializeProfile(entry.view.data);
+  if (!ReplaceContents(entry.path, out)) {
+    // The file is as it was, and so is what the functions read.
+    Rebuild(entry);
+    return false;
+  }
+  entry.exists = true;
+  entry.bytes = out;
+  entry.view.changed = false;
+  entry.view.image.reset();
+  return true;
 }
 
 bool PosixPrivateProfile::Flush(const std::string& file) {

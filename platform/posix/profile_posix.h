@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,9 @@ namespace kvx {
 // An INI file as the profile functions see it: sections in file order
 // (the one before the first header has an empty name), each with its
 // entries in order; an entry without "=" has no value. Blank lines are not
-// kept; names and values are trimmed.
+// kept; names and values are trimmed of blanks (space, tab, CR, LF, VT, FF
+// and Ctrl-Z) and end at a NUL, as the C strings of the system's functions
+// do.
 struct ProfileData {
   enum class Encoding { kNarrow, kUtf8Mark, kUtf16Le, kUtf16Be };
   struct Entry {
@@ -27,13 +30,21 @@ struct ProfileData {
 };
 
 ProfileData ParseProfile(const std::string& bytes);
+// The file's bytes. Narrow text that would begin with a byte-order mark is
+// preceded by a line end, so that it is read back as the text it is.
 std::string SerializeProfile(const ProfileData& data);
 
-// The profile functions over files of the POSIX file system. The parsed
-// form of the last few files used is kept while each file is unchanged
-// (same inode, size and modification time), and writes are held there
-// until the file is flushed, so that a run of calls on a few files parses
-// and writes each once instead of once per call.
+// The profile functions over files of the POSIX file system.
+//
+// A read always sees the file as it is at that moment: every call reads the
+// file's bytes, and the parsed form of the last few files is reused only
+// while those bytes are exactly the bytes it was parsed from. The only
+// state kept beyond that are the writes not yet flushed; they are applied,
+// in order, to whatever the file holds, so a file replaced behind our back
+// is seen with those writes on top of its new content. Flushing writes the
+// file beside itself and renames it over the old one, keeping its mode; a
+// read-only file (its owner may not write it) is never written, whoever
+// runs the tool.
 class PosixPrivateProfile : public PrivateProfile {
  public:
   explicit PosixPrivateProfile(const PathMap& paths) : paths_(paths) {}
@@ -49,25 +60,40 @@ class PosixPrivateProfile : public PrivateProfile {
   bool Flush(const std::string& file) override;
 
  private:
-  struct FileKey {
-    unsigned long long device = 0, inode = 0;
-    long long size = -1, mtime_sec = 0, mtime_nsec = 0;
-    bool operator==(const FileKey&) const = default;
+  struct Write {
+    std::string section, key, value;
   };
-  static FileKey KeyOf(const std::string& native);
-
+  // What a write left that the next read of the file will see otherwise:
+  // the file is written as the write was given, and read back as a parse.
+  enum class Settle { kNone, kTrimValue, kReparse };
+  struct View {
+    ProfileData data;
+    bool changed = false;  // differs from the file it was parsed from
+    Settle settle = Settle::kNone;
+    size_t section = 0, entry = 0;  // the entry a kTrimValue concerns
+    // Once settled, the file's bytes as the last change wrote them, until
+    // the next change.
+    std::optional<std::string> image;
+  };
   struct Cached {
     std::string path;  // native
-    FileKey key;
-    ProfileData data;
-    bool dirty = false;
+    bool exists = false;
+    std::string bytes;  // the file's bytes `view` was parsed from
+    View view;
+    std::vector<Write> pending;  // not yet in the file
     unsigned long long used = 0;
   };
   static constexpr size_t kCachedFiles = 4;
 
-  // The cached file, or null when the path names no file on this machine.
+  // The cached file, brought up to the file's current bytes, or null when
+  // the path names no file on this machine.
   Cached* Load(const std::string& file);
-  // Writes a cached file when it holds changes.
+  // Parses `entry`'s bytes anew and applies its pending writes.
+  static void Rebuild(Cached& entry);
+  static void Apply(View& view, const Write& write);
+  static void SettleView(View& view);
+  // Writes a cached file when it holds changes. On failure the file is left
+  // as it was and the changes are dropped.
   static bool WriteBack(Cached& entry);
 
   const PathMap& paths_;

@@ -1,8 +1,12 @@
 #include "platform/posix/profile_posix.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -92,6 +96,162 @@ TEST_F(ProfileTest, SectionNamesFillTheBufferLikeWindows) {
   EXPECT_EQ(buf, std::u16string(u"S\0\0", 3));
   // A missing file has no sections.
   EXPECT_EQ(profile.GetSectionNames(buf, 520, dir / "none.ini"), 0u);
+}
+
+// Puts `bytes` into the existing file in place (same inode) and gives it
+// back the times it had, so that nothing but its bytes tells it changed:
+// what a file system with coarse times shows when a working copy is
+// deleted and recreated under the same name.
+void RewriteKeepingIdentity(const std::string& path, const std::string& bytes) {
+  struct stat before;
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  ASSERT_EQ(bytes.size(), static_cast<size_t>(before.st_size));
+  FILE* f = std::fopen(path.c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+  ASSERT_EQ(std::fclose(f), 0);
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  struct stat after;
+  ASSERT_EQ(stat(path.c_str(), &after), 0);
+  ASSERT_EQ(after.st_ino, before.st_ino);
+  ASSERT_EQ(after.st_size, before.st_size);
+  ASSERT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  ASSERT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
+TEST_F(ProfileTest, AFileRecreatedWithTheSameInodeSizeAndTimesIsReadAsItIs) {
+  WriteFile(file(), Utf16File(u"[john]\r\nPassword=aaaa\r\n"));
+  std::u16string out, names;
+  profile.GetSectionNames(names, 520, file());
+  EXPECT_EQ(names, std::u16string(u"john\0\0", 6));
+  profile.GetString("john", "Password", "", out, 2048, file());
+  EXPECT_EQ(out, u"aaaa");
+
+  // The next account's copy, indistinguishable by its metadata.
+  RewriteKeepingIdentity(file(), Utf16File(u"[mary]\r\nPassword=bbbb\r\n"));
+  profile.GetSectionNames(names, 520, file());
+  EXPECT_EQ(names, std::u16string(u"mary\0\0", 6));
+  profile.GetString("mary", "Password", "", out, 2048, file());
+  EXPECT_EQ(out, u"bbbb");
+  EXPECT_EQ(profile.GetString("john", "Password", "none", out, 2048, file()), 4u);
+  EXPECT_EQ(out, u"none");
+
+  // Writes not yet flushed are applied to what the file holds now, not to
+  // an older parse of it.
+  EXPECT_TRUE(profile.WriteString("mary", "MAIL", "0", file()));
+  RewriteKeepingIdentity(file(), Utf16File(u"[anne]\r\nPassword=cccc\r\n"));
+  profile.GetString("anne", "Password", "", out, 2048, file());
+  EXPECT_EQ(out, u"cccc");
+  profile.GetString("mary", "MAIL", "", out, 2048, file());
+  EXPECT_EQ(out, u"0");
+  EXPECT_TRUE(profile.Flush(file()));
+  EXPECT_EQ(ReadFile(file()), Utf16File(u"[anne]\r\nPassword=cccc\r\n[mary]\r\nMAIL=0\r\n"));
+
+  // The same after our own write-back: the file is trusted only while it
+  // holds what was written.
+  RewriteKeepingIdentity(file(), Utf16File(u"[zack]\r\nPassword=dddd\r\n[mary]\r\nMAIL=1\r\n"));
+  profile.GetString("zack", "Password", "", out, 2048, file());
+  EXPECT_EQ(out, u"dddd");
+}
+
+TEST_F(ProfileTest, AReadOnlyFileIsNeverWrittenWhoeverRunsUs) {
+  const std::string before = Utf16File(u"[S]\r\na=1\r\n");
+  WriteFile(file(), before);
+  ASSERT_EQ(chmod(file().c_str(), 0444), 0);
+  EXPECT_FALSE(profile.WriteString("S", "a", "2", file()));
+  EXPECT_TRUE(profile.Flush(file()));
+  EXPECT_EQ(ReadFile(file()), before);
+  std::u16string out;
+  profile.GetString("S", "a", "", out, 2048, file());
+  EXPECT_EQ(out, u"1");
+
+  // Made read-only while a write was held: the write-back fails, the file
+  // stays, and reads see the file again.
+  ASSERT_EQ(chmod(file().c_str(), 0644), 0);
+  EXPECT_TRUE(profile.WriteString("S", "a", "3", file()));
+  ASSERT_EQ(chmod(file().c_str(), 0444), 0);
+  EXPECT_FALSE(profile.Flush(file()));
+  EXPECT_EQ(ReadFile(file()), before);
+  profile.GetString("S", "a", "", out, 2048, file());
+  EXPECT_EQ(out, u"1");
+
+  // A folder by the file's name is not a file to write either, and a pipe
+  // is neither read (nor waited for) nor written.
+  MakeDirs(dir / "folder.ini");
+  EXPECT_FALSE(profile.WriteString("S", "a", "1", dir / "folder.ini"));
+  ASSERT_EQ(mkfifo((dir / "pipe.ini").c_str(), 0666), 0);
+  EXPECT_EQ(profile.GetString("S", "a", "none", out, 2048, dir / "pipe.ini"), 4u);
+  EXPECT_FALSE(profile.WriteString("S", "a", "1", dir / "pipe.ini"));
+  // Nor is a file in a folder that does not exist.
+  EXPECT_FALSE(profile.WriteString("S", "a", "1", dir / "none/x.ini"));
+}
+
+TEST_F(ProfileTest, WriteBackReplacesTheFileWholeOrNotAtAll) {
+  const std::string before = Utf16File(u"[S]\r\na=1\r\n");
+  WriteFile(file(), before);
+  ASSERT_EQ(chmod(file().c_str(), 0640), 0);
+  // A file too large to be written (a full disk, a quota): the old file
+  // stays whole.
+  EXPECT_TRUE(profile.WriteString("S", "big", std::string(4096, 'x'), file()));
+  struct sigaction ignore = {}, old_action = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &old_action);
+  struct rlimit old_limit;
+  getrlimit(RLIMIT_FSIZE, &old_limit);
+  struct rlimit limit = old_limit;
+  limit.rlim_cur = 1024;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  const bool flushed = profile.Flush(file());
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  sigaction(SIGXFSZ, &old_action, nullptr);
+  EXPECT_FALSE(flushed);
+  EXPECT_EQ(ReadFile(file()), before);
+  EXPECT_FALSE(std::ifstream(file() + ".kvxtmp").good());
+
+  // A write-back keeps the file's mode.
+  EXPECT_TRUE(profile.WriteString("S", "b", "2", file()));
+  EXPECT_TRUE(profile.Flush(file()));
+  EXPECT_EQ(ReadFile(file()), Utf16File(u"[S]\r\na=1\r\nb=2\r\n"));
+  struct stat st;
+  ASSERT_EQ(stat(file().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // Through a link, the file it names is written and the link stays.
+  const std::string link = dir / "link.ini";
+  ASSERT_EQ(symlink(file().c_str(), link.c_str()), 0);
+  EXPECT_TRUE(profile.WriteString("S", "c", "3", link));
+  EXPECT_TRUE(profile.Flush(link));
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(file()), Utf16File(u"[S]\r\na=1\r\nb=2\r\nc=3\r\n"));
+}
+
+TEST_F(ProfileTest, NarrowTextBeginningWithMarkBytesIsWrittenBackReadable) {
+  // After the blank lines and blanks that the write-back drops, the first
+  // key begins with the bytes of a UTF-16 mark, or of a UTF-8 one.
+  for (const std::string& mark : {std::string("\xFF\xFE"), std::string("\xEF\xBB\xBF")}) {
+    WriteFile(file(), "\r\n  " + mark + "key=1\r\n");
+    EXPECT_TRUE(profile.WriteString("S", "k", "v", file()));
+    EXPECT_TRUE(profile.Flush(file()));
+    PosixPrivateProfile fresh(map);
+    std::u16string out;
+    fresh.GetString("", mark + "key", "", out, 2048, file());
+    EXPECT_EQ(out, u"1") << ReadFile(file());
+    fresh.GetString("S", "k", "", out, 2048, file());
+    EXPECT_EQ(out, u"v");
+  }
+}
+
+TEST_F(ProfileTest, WrittenNamesAreTrimmedAsLookupsTrimThem) {
+  WriteFile(file(), "\xFF\xFE");
+  EXPECT_TRUE(profile.WriteString("S\t", "k ", "1", file()));
+  EXPECT_TRUE(profile.WriteString("s", " K", "2", file()));
+  std::u16string out;
+  profile.GetString("S", "k", "", out, 2048, file());
+  EXPECT_EQ(out, u"2");
+  EXPECT_TRUE(profile.Flush(file()));
+  EXPECT_EQ(ReadFile(file()), Utf16File(u"[S]\r\nk=2\r\n"));
 }
 
 // The corpus interpreter: the same operations and the same records as the

@@ -2,6 +2,7 @@
 // The text format of the differential corpus, shared by the Windows helper
 // (built with mingw-w64) and the POSIX side of the test, so that both read
 // the operations and write the records alike.
+#include <cctype>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -9,11 +10,17 @@
 
 namespace corpus {
 
-// Undoes the escapes \t \n \r \\ of a field.
+// Undoes the escapes \t \n \r \\ and \xHH (any byte, NUL included) of a
+// field.
 inline std::string Unescape(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 1 < s.size()) {
+    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x' &&
+        std::isxdigit(static_cast<unsigned char>(s[i + 2])) &&
+        std::isxdigit(static_cast<unsigned char>(s[i + 3]))) {
+      out += static_cast<char>(std::stoi(s.substr(i + 2, 2), nullptr, 16));
+      i += 3;
+    } else if (s[i] == '\\' && i + 1 < s.size()) {
       const char c = s[++i];
       out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
     } else {
