@@ -45,8 +45,11 @@ void CheckCommandStore(const std::string& bytes) {
   Require(LoadsWithNamespaces(bytes), "a command-store file loads again with namespaces");
 }
 
-void Check(const std::string& bytes) {
-  FuzzVolume& volume = FuzzVolume::Get();
+}  // namespace
+
+void CheckInput(const uint8_t* data, size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  FuzzVolume& volume = FuzzVolume::Shared();
   volume.Reset();
   std::error_code ec;
   fs::copy(KVX_EXAMPLE_VOLUME, volume.Vol(""), fs::copy_options::recursive, ec);
@@ -83,10 +86,4 @@ void Check(const std::string& bytes) {
             "no working copy is left in the temp folder");
 }
 
-}  // namespace
 }  // namespace kvx::fuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  kvx::fuzz::Check(std::string(reinterpret_cast<const char*>(data), size));
-  return 0;
-}

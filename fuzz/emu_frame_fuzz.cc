@@ -46,7 +46,10 @@ bool IsErrorNumber(const std::string& field) {
   return std::strtoll(field.c_str(), nullptr, 10) > 0;
 }
 
-void Check(const std::string& bytes) {
+}  // namespace
+
+void CheckInput(const uint8_t* data, size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
   static testing::TempDir parent;
   static const std::string folder = parent / "machine";
   static const std::string volume = parent / "volume";
@@ -91,10 +94,4 @@ void Check(const std::string& bytes) {
   Require(Entries(folder) == machine_before, "a stopped machine leaves its folder as it found it");
 }
 
-}  // namespace
 }  // namespace kvx::fuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  kvx::fuzz::Check(std::string(reinterpret_cast<const char*>(data), size));
-  return 0;
-}

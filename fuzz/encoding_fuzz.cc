@@ -45,7 +45,7 @@ void CheckConversions(const std::string& text) {
 }
 
 void CheckIniFiles(const std::string& bytes) {
-  FuzzVolume& volume = FuzzVolume::Get();
+  FuzzVolume& volume = FuzzVolume::Shared();
   volume.Reset();
   ToolContext& ctx = volume.ctx();
   volume.Put("source.ini", bytes);
@@ -68,11 +68,11 @@ void CheckIniFiles(const std::string& bytes) {
 }
 
 }  // namespace
-}  // namespace kvx::fuzz
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+void CheckInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  kvx::fuzz::CheckConversions(bytes);
-  kvx::fuzz::CheckIniFiles(bytes);
-  return 0;
+  CheckConversions(bytes);
+  CheckIniFiles(bytes);
 }
+
+}  // namespace kvx::fuzz

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/libxml2/xml_dom_libxml2.h"
 
 namespace kvx::fuzz {
 
@@ -83,24 +82,12 @@ bool IsWellFormedUtf16(std::u16string_view text) {
   return true;
 }
 
-FuzzVolume& FuzzVolume::Get() {
+FuzzVolume& FuzzVolume::Shared() {
   static FuzzVolume volume;  // its folders go at the process's end
   return volume;
 }
 
-FuzzVolume::FuzzVolume()
-    : paths_(machine_.path()),
-      files_(paths_, machine_ / "temp"),
-      profile_(paths_),
-      xml_(CreateLibxml2Services([this](const std::string& w, std::string& n) {
-        return paths_.ToNative(w, n);
-      })),
-      ctx_{files_, debug_, profile_, *xml_, state_, flash_, objects_, message_box_, process_, strings_} {
-  testing::MakeDirs(machine_ / "dosdevices");
-  testing::MakeDirs(machine_ / "temp");
-  symlink(volume_.path().c_str(), (machine_ / "dosdevices/~:").c_str());
-  state_.flash_root = "~:";
-}
+FuzzVolume::FuzzVolume() { testing::MakeDirs(machine_ / "temp"); }
 
 void FuzzVolume::Reset() {
   std::error_code ec;
@@ -112,10 +99,9 @@ void FuzzVolume::Reset() {
   state_.copy_total = state_.copy_done = 0;
 }
 
-void FuzzVolume::Put(const std::string& relative, const std::string& bytes) const {
-  const std::string path = Vol(relative);
-  testing::MakeDirs(path.substr(0, path.rfind('/')));
-  testing::WriteFile(path, bytes);
-}
-
 }  // namespace kvx::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  kvx::fuzz::CheckInput(data, size);
+  return 0;
+}

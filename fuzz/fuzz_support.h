@@ -4,16 +4,10 @@
 // POSIX platform layer for the targets that drive the tool's logic.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
-#include "core/tool_context.h"
-#include "platform/posix/file_system_posix.h"
-#include "platform/posix/path_map.h"
-#include "platform/posix/profile_posix.h"
-#include "tests/fakes.h"
-#include "tests/temp_dir.h"
+#include "tests/flash_fixture.h"
 
 namespace kvx::fuzz {
 
@@ -48,44 +42,30 @@ bool IsWellFormedUtf8(std::string_view text);
 // Whether `text` holds no unpaired surrogate.
 bool IsWellFormedUtf16(std::u16string_view text);
 
-// A machine folder whose drive "~" is an empty volume folder, with the real
-// POSIX file system, profile functions and libxml2 services over it, and
-// recording fakes for the rest. The flash root is "~:", as an open flash
-// cycle leaves it. One per process: the targets empty the volume between
-// inputs.
-class FuzzVolume {
+// The flash volume of the unit tests (a machine folder whose drive "~" is
+// an empty volume folder, the real POSIX file system, profile functions and
+// libxml2 services over it, recording fakes for the rest, the flash root
+// "~:"), one per process: the targets empty it between inputs.
+class FuzzVolume : public testing::FlashFixture {
  public:
-  static FuzzVolume& Get();
+  static FuzzVolume& Shared();
 
   // Removes everything on the volume and forgets the state of the last run.
   void Reset();
-  // The native path of `relative` on the volume.
-  std::string Vol(const std::string& relative) const { return volume_ / relative; }
-  // Writes a file on the volume, making its folders.
-  void Put(const std::string& relative, const std::string& bytes) const;
-  std::string Get(const std::string& relative) const { return testing::ReadFile(Vol(relative)); }
+  using FlashFixture::Get;
+  using FlashFixture::Put;
+  using FlashFixture::Vol;
   const std::string& machine_folder() const { return machine_.path(); }
-
   ToolContext& ctx() { return ctx_; }
   PathMap& paths() { return paths_; }
-  testing::RecordingDebug& debug() { return debug_; }
 
  private:
   FuzzVolume();
-
-  testing::TempDir machine_, volume_;
-  PathMap paths_;
-  PosixFileSystem files_;
-  PosixPrivateProfile profile_;
-  std::unique_ptr<XmlServices> xml_;
-  testing::RecordingDebug debug_;
-  ToolState state_;
-  testing::RecordingFlash flash_{state_};
-  testing::FakeObjects objects_;
-  testing::RecordingMessageBox message_box_;
-  testing::FakeProcess process_;
-  testing::FakeStrings strings_;
-  ToolContext ctx_;
+  void TestBody() override {}
 };
+
+// Each target defines the checks of one input; the fuzzer's entry and the
+// replay hand every input to it.
+void CheckInput(const uint8_t* data, size_t size);
 
 }  // namespace kvx::fuzz

@@ -60,8 +60,10 @@ void CheckRoot(FuzzVolume& volume, bool found, const std::string& root, const ch
           "a root found lies inside the volume");
 }
 
-void Check(const uint8_t* data, size_t size) {
-  FuzzVolume& volume = FuzzVolume::Get();
+}  // namespace
+
+void CheckInput(const uint8_t* data, size_t size) {
+  FuzzVolume& volume = FuzzVolume::Shared();
   volume.Reset();
   InputReader in(data, size);
   const uint8_t flags = in.Byte();
@@ -86,10 +88,4 @@ void Check(const uint8_t* data, size_t size) {
           "discovery on an unchanged volume finds the same root");
 }
 
-}  // namespace
 }  // namespace kvx::fuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  kvx::fuzz::Check(data, size);
-  return 0;
-}

@@ -101,8 +101,10 @@ std::string Mark(const std::string& bytes) {
   return std::string();
 }
 
-void Check(const uint8_t* data, size_t size) {
-  FuzzVolume& volume = FuzzVolume::Get();
+}  // namespace
+
+void CheckInput(const uint8_t* data, size_t size) {
+  FuzzVolume& volume = FuzzVolume::Shared();
   volume.Reset();
   InputReader in(data, size);
   std::vector<std::pair<Key, std::string>> writes;
@@ -143,10 +145,4 @@ void Check(const uint8_t* data, size_t size) {
   CheckSectionNames(profile);
 }
 
-}  // namespace
 }  // namespace kvx::fuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  kvx::fuzz::Check(data, size);
-  return 0;
-}

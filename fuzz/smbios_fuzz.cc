@@ -37,7 +37,9 @@ uint16_t WordAt(const std::vector<uint8_t>& t, size_t at) {
   return static_cast<uint16_t>(t[at] | (t[at + 1] << 8));
 }
 
-void Check(const uint8_t* data, size_t size) {
+}  // namespace
+
+void CheckInput(const uint8_t* data, size_t size) {
   InputReader in(data, size);
   const uint8_t flags = in.Byte();
   RawSmbios raw;
@@ -136,10 +138,4 @@ void Check(const uint8_t* data, size_t size) {
   }
 }
 
-}  // namespace
 }  // namespace kvx::fuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  kvx::fuzz::Check(data, size);
-  return 0;
-}
