@@ -28,7 +28,7 @@ std::string SafeLeaf(const std::string& target) {
   for (char& c : leaf) {
     if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-')) c = '_';
   }
-  if (leaf.empty() || leaf == "." || leaf == "..") leaf = "_";
+  if (leaf.empty() || leaf == "." || leaf == "..") leaf.assign(1, '_');
   return leaf;
 }
 

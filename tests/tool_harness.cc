@@ -171,7 +171,10 @@ std::vector<std::string> ToolSandbox::CommandLine(const std::vector<std::string>
       argv.push_back("--clear-groups");
     } else {
       std::string list;
-      for (unsigned g : options.groups) list += (list.empty() ? "" : ",") + std::to_string(g);
+      for (unsigned g : options.groups) {
+        if (!list.empty()) list += ',';
+        list += std::to_string(g);
+      }
       argv.push_back("--groups=" + list);
     }
   }

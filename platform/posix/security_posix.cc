@@ -21,7 +21,7 @@ std::string FindOnPath(const std::string& search_path, const std::string& name) 
     size_t end = search_path.find(':', start);
     if (end == std::string::npos) end = search_path.size();
     std::string dir = search_path.substr(start, end - start);
-    if (dir.empty()) dir = ".";
+    if (dir.empty()) dir.push_back('.');  // an empty entry names the working folder
     const std::string candidate = dir + "/" + name;
     struct stat st;
     if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
