@@ -2,8 +2,9 @@
 // symbol table holds the functions its C header declares, and nothing else.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstring>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -13,16 +14,23 @@
 namespace kvx::testing {
 namespace {
 
-// The function names hwio/kvxhwio.h declares.
+// The function names hwio/kvxhwio.h declares: each declaration is a line
+// that begins with its result type (KVXBOOL, void or uint8_t *) and goes
+// on with the name and "(".
 std::set<std::string> HeaderFunctions() {
   std::ifstream header(KVX_SOURCE_DIR "/hwio/kvxhwio.h");
-  std::stringstream text;
-  text << header.rdbuf();
-  const std::string s = text.str();
-  const std::regex declaration(R"((?:^|\n)(?:KVXBOOL|void|uint8_t\s*\*)\s*(\w+)\s*\()");
   std::set<std::string> names;
-  for (std::sregex_iterator it(s.begin(), s.end(), declaration), end; it != end; ++it)
-    names.insert((*it)[1]);
+  for (std::string line; std::getline(header, line);) {
+    size_t at = std::string::npos;
+    for (const char* type : {"KVXBOOL", "void", "uint8_t"})
+      if (line.rfind(type, 0) == 0) at = std::strlen(type);
+    if (at == std::string::npos) continue;
+    while (at < line.size() && (line[at] == ' ' || line[at] == '*')) ++at;
+    size_t end = at;
+    while (end < line.size() && (std::isalnum(static_cast<unsigned char>(line[end])) || line[end] == '_'))
+      ++end;
+    if (end > at && end < line.size() && line[end] == '(') names.insert(line.substr(at, end - at));
+  }
   return names;
 }
 
