@@ -7,37 +7,14 @@
  * Usage: hwio_loadlibrary_test <kvxhwio.dll> */
 #include <windows.h>
 
-#include <stdint.h>
-#include <stdio.h>
-#include <string.h>
+#include "tests/c/hwio_functions.h"
 
-#include "hwio/kvxhwio.h"
-
-static int failures = 0;
-
-#define CHECK(cond)                                                            \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      fprintf(stderr, "%s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                              \
-    }                                                                          \
-  } while (0)
-
-static FARPROC bind_export(HMODULE lib, const char* name) {
-  FARPROC f = GetProcAddress(lib, name);
-  if (!f) {
-    fprintf(stderr, "missing export %s\n", name);
-    ++failures;
-  }
-  return f;
+static KvxHwioAddress lookup(void* lib, const char* name) {
+  FARPROC p = GetProcAddress((HMODULE)lib, name);
+  KvxHwioAddress address;
+  memcpy(&address, &p, sizeof address);
+  return address;
 }
-
-/* Every function pointer has FARPROC's size; the bytes are copied over. */
-#define BIND(var, name)                           \
-  do {                                            \
-    FARPROC bound_ = bind_export(lib, (name));    \
-    memcpy(&(var), &bound_, sizeof bound_);       \
-  } while (0)
 
 /* The driver's service as the service control manager holds it: 1 with its
  * start type and image path, 0 when there is none, -1 when the manager
@@ -78,86 +55,54 @@ int main(int argc, char** argv) {
     fprintf(stderr, "LoadLibrary failed: %lu\n", (unsigned long)GetLastError());
     return 2;
   }
-  KVXBOOL (*init)(void);
-  BIND(init, "InitializeWinIo");
-  void (*shutdown)(void);
-  BIND(shutdown, "ShutdownWinIo");
-  KVXBOOL (*install)(const char*, KVXBOOL);
-  BIND(install, "InstallWinIoDriver");
-  KVXBOOL (*remove_driver)(void);
-  BIND(remove_driver, "RemoveWinIoDriver");
-  KVXBOOL (*get_port)(uint16_t, uint32_t*, uint8_t);
-  BIND(get_port, "GetPortVal");
-  KVXBOOL (*set_port)(uint16_t, uint32_t, uint8_t);
-  BIND(set_port, "SetPortVal");
-  KVXBOOL (*set_port_ex)(uint16_t, uint16_t, sCPU_REGS*);
-  BIND(set_port_ex, "SetPortValEx");
-  KVXBOOL (*create_dos)(const char*, const char*);
-  BIND(create_dos, "CreateDosDevice");
-  KVXBOOL (*delete_dos)(const char*);
-  BIND(delete_dos, "DeleteDosDevice");
-  uint8_t* (*map)(uint32_t, uint32_t, uint32_t*);
-  BIND(map, "MapPhysToLin");
-  KVXBOOL (*unmap)(uint32_t, uint8_t*);
-  BIND(unmap, "UnmapPhysicalMemory");
-  KVXBOOL (*get_phys)(uint32_t, uint32_t*);
-  BIND(get_phys, "GetPhysLong");
-  KVXBOOL (*set_phys)(uint32_t, uint32_t);
-  BIND(set_phys, "SetPhysLong");
-  KVXBOOL (*init_smbios)(void);
-  BIND(init_smbios, "InitSMBIOS");
-  KVXBOOL (*token)(uint16_t, uint16_t*, uint16_t*);
-  BIND(token, "GetTokenFromTokenID");
-  KVXBOOL (*call)(void*, uint32_t);
-  BIND(call, "CallInterface");
-  KVXBOOL (*set_default)(uint16_t, uint16_t);
-  BIND(set_default, "SetDefaultPortValue");
-  if (failures) return 1;
-  (void)init_smbios; /* reads the firmware table: no driver needed, but the
-                        answer depends on the machine */
-  (void)token;
-  (void)set_default;
+  KvxHwio f;
+  if (kvx_hwio_bind(&f, lookup, lib) != 0) return 1;
+  /* InitSMBIOS is not called: it reads the firmware's table, whose answer
+   * depends on the machine. */
 
   /* Closed: every request is refused and nothing is written back. */
   uint32_t v = 0xDEADBEEF;
-  CHECK(get_port(0x80, &v, 1) == 0 && v == 0xDEADBEEF);
-  CHECK(set_port(0x80, 0xA5, 1) == 0);
+  CHECK(f.get_port(0x80, &v, 1) == 0 && v == 0xDEADBEEF);
+  CHECK(f.set_port(0x80, 0xA5, 1) == 0);
   sCPU_REGS regs;
   memset(&regs, 0, sizeof regs);
-  CHECK(set_port_ex(0x70, 0x1234, &regs) == 0);
+  CHECK(f.set_port_ex(0x70, 0x1234, &regs) == 0);
   uint32_t section = 0;
-  CHECK(map(0xF0000, 24, &section) == NULL);
-  CHECK(get_phys(0xF0000, &v) == 0);
-  CHECK(set_phys(0xF0000, 1) == 0);
+  CHECK(f.map(0xF0000, 24, &section) == NULL);
+  CHECK(f.get_phys(0xF0000, &v) == 0);
+  CHECK(f.set_phys(0xF0000, 1) == 0);
   /* The drive-name requests go nowhere on a closed library and still
    * answer true. */
-  CHECK(create_dos("\\Device\\KvxFlash0", "~:") == 1);
-  CHECK(delete_dos("~:") == 1);
-  CHECK(call(NULL, 0) == 0);
-  shutdown(); /* harmless when closed */
+  CHECK(f.create_dos("\\Device\\KvxFlash0", "~:") == 1);
+  CHECK(f.delete_dos("~:") == 1);
+  CHECK(f.call(NULL, 0) == 0);
+  uint16_t location = 0, value = 7;
+  CHECK(f.token(0x0351, &location, &value) == 0 && value == 7); /* before InitSMBIOS */
+  CHECK(f.set_default(0xB2, 0x0D) == 1);
+  f.shutdown(); /* harmless when closed */
 
   /* No driver file beside the library: opening fails, cleanly and every
    * time, and leaves the library closed. */
-  CHECK(init() == 0);
-  CHECK(init() == 0);
-  CHECK(get_port(0x80, &v, 1) == 0);
-  shutdown();
+  CHECK(f.init() == 0);
+  CHECK(f.init() == 0);
+  CHECK(f.get_port(0x80, &v, 1) == 0);
+  f.shutdown();
 
   /* The driver's service, registered for demand start and removed again. */
   const char* sys = "C:\\kvx test\\kvxio.sys";
-  CHECK(install(sys, 1) == 1);
+  CHECK(f.install(sys, 1) == 1);
   DWORD start_type = 0;
   char image[1024] = "";
   CHECK(query_driver_service(&start_type, image, sizeof image) == 1);
   CHECK(start_type == SERVICE_DEMAND_START);
   CHECK(strstr(image, "kvxio.sys") != NULL);
   /* Installing again replaces the service, now started with the system. */
-  CHECK(install(sys, 0) == 1);
+  CHECK(f.install(sys, 0) == 1);
   CHECK(query_driver_service(&start_type, image, sizeof image) == 1);
   CHECK(start_type == SERVICE_SYSTEM_START);
-  CHECK(remove_driver() == 1);
+  CHECK(f.remove_driver() == 1);
   CHECK(query_driver_service(&start_type, image, sizeof image) == 0);
-  CHECK(remove_driver() == 0); /* nothing left to remove */
+  CHECK(f.remove_driver() == 0); /* nothing left to remove */
 
   FreeLibrary(lib);
   if (failures) {
