@@ -1,16 +1,20 @@
 // QZRRemote.exe run as a user runs it, each test from a folder of its own
 // holding a copy of the tool and its schema (the history log is written
-// beside the tool): the exit code, the exact bytes on standard output, and
-// the history line in the thread's ANSI code page with CR LF line ends.
+// beside the tool): the exit code, the exact bytes on standard output, the
+// history line in the thread's ANSI code page with CR LF line ends, and the
+// messages of the debugger output stream, read as a debugger reads them.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "app/entry.h"
 #include "core/utf.h"
@@ -47,7 +51,51 @@ std::string ReadAll(const fs::path& path) {
 struct ToolRun {
   DWORD exit_code = 0xFFFFFFFF;
   std::string out;
+  std::vector<std::string> debug;  // one entry per message, in order
 };
+
+// The text of one debugger output message of the process `process`, as
+// the debug event describes it (narrow or wide), without its terminator.
+std::string DebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
+  const size_t unit = info.fUnicode ? sizeof(wchar_t) : 1;
+  std::string bytes(static_cast<size_t>(info.nDebugStringLength) * unit, '\0');
+  SIZE_T got = 0;
+  if (!ReadProcessMemory(process, info.lpDebugStringData, bytes.data(), bytes.size(), &got)) return "(unreadable)";
+  bytes.resize(got);
+  if (!info.fUnicode) return bytes.substr(0, bytes.find('\0'));
+  std::wstring wide(bytes.size() / unit, L'\0');
+  std::memcpy(wide.data(), bytes.data(), wide.size() * unit);
+  return Utf8(wide.substr(0, wide.find(L'\0')));
+}
+
+// Runs the debugged process to its end, collecting its debugger output;
+// every exception is left to the process itself.
+void DebugUntilExit(HANDLE process, std::vector<std::string>& messages) {
+  DEBUG_EVENT ev;
+  for (;;) {
+    if (!WaitForDebugEvent(&ev, INFINITE)) return;
+    DWORD status = DBG_CONTINUE;
+    switch (ev.dwDebugEventCode) {
+      case OUTPUT_DEBUG_STRING_EVENT:
+        messages.push_back(DebugString(process, ev.u.DebugString));
+        break;
+      case EXCEPTION_DEBUG_EVENT:
+        if (ev.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+          status = DBG_EXCEPTION_NOT_HANDLED;
+        break;
+      case CREATE_PROCESS_DEBUG_EVENT:
+        if (ev.u.CreateProcessInfo.hFile) CloseHandle(ev.u.CreateProcessInfo.hFile);
+        break;
+      case LOAD_DLL_DEBUG_EVENT:
+        if (ev.u.LoadDll.hFile) CloseHandle(ev.u.LoadDll.hFile);
+        break;
+      default:
+        break;
+    }
+    ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, status);
+    if (ev.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) return;
+  }
+}
 
 class QZRRemoteTool : public ::testing::Test {
  protected:
@@ -71,7 +119,8 @@ class QZRRemoteTool : public ::testing::Test {
   fs::path Log() const { return folder_ / L"QZRRemote.log"; }
 
   // Runs the tool with `args` appended to its quoted path as the command
-  // line, standard output captured, from the test's folder.
+  // line, from the test's folder, as the debugger of it: standard output
+  // and the debugger output captured.
   ToolRun RunTool(const std::wstring& args) const {
     ToolRun run;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -88,13 +137,19 @@ class QZRRemoteTool : public ::testing::Test {
     if (!args.empty()) command += L" " + args;
     PROCESS_INFORMATION pi{};
     const std::wstring cwd = folder_.wstring();
-    const BOOL started = CreateProcessW(Tool().c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        cwd.c_str(), &si, &pi);
+    const BOOL started = CreateProcessW(Tool().c_str(), command.data(), nullptr, nullptr, TRUE,
+                                        DEBUG_ONLY_THIS_PROCESS, nullptr, cwd.c_str(), &si, &pi);
     CloseHandle(write_end);
     if (started) {
-      char buf[4096];
-      DWORD got = 0;
-      while (ReadFile(read_end, buf, sizeof buf, &got, nullptr) && got > 0) run.out.append(buf, got);
+      // Standard output is read beside the debug loop, so that a full pipe
+      // never stops the tool while the loop waits for it.
+      std::thread reader([&] {
+        char buf[4096];
+        DWORD got = 0;
+        while (ReadFile(read_end, buf, sizeof buf, &got, nullptr) && got > 0) run.out.append(buf, got);
+      });
+      DebugUntilExit(pi.hProcess, run.debug);
+      reader.join();
       WaitForSingleObject(pi.hProcess, INFINITE);
       GetExitCodeProcess(pi.hProcess, &run.exit_code);
       CloseHandle(pi.hThread);
@@ -116,11 +171,12 @@ class QZRRemoteTool : public ::testing::Test {
   fs::path folder_;
 };
 
-TEST_F(QZRRemoteTool, HelpPrintsTheUsageOfThisFolderAndWritesNoLog) {
+TEST_F(QZRRemoteTool, HelpPrintsTheUsageOfThisFolderAndKeepsTheLog) {
+  std::ofstream(Log(), std::ios::binary) << "earlier line\r\n";
   const ToolRun run = RunTool(L"/?");
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_EQ(run.out, TextMode(UsageText(Utf8(Tool().wstring()))));
-  EXPECT_FALSE(fs::exists(Log()));
+  EXPECT_EQ(ReadAll(Log()), "earlier line\r\n");
 }
 
 TEST_F(QZRRemoteTool, NoArgumentEndsWithOneAndItsMessageInTheLog) {
@@ -129,6 +185,13 @@ TEST_F(QZRRemoteTool, NoArgumentEndsWithOneAndItsMessageInTheLog) {
   EXPECT_EQ(run.out, "You must specify the XML file name.\r\n");
   // The message's own line end, then the line's: an empty line follows.
   EXPECT_EQ(AfterTime(ReadAll(Log())), ", , You must specify the XML file name.\r\n\r\n");
+  // The history line reaches the debugger as the log's line before the
+  // file's text mode: line feeds only.
+  ASSERT_EQ(run.debug.size(), 4u);
+  EXPECT_EQ(run.debug[0], "Before create VeskQZRGlobalMutex.");
+  EXPECT_EQ(run.debug[1], "The VeskQZRGlobalMutex create successfully.");
+  EXPECT_EQ(AfterTime(run.debug[2]), ", , You must specify the XML file name.\n\n");
+  EXPECT_EQ(run.debug[3], "The Error Message return is You must specify the XML file name.\n");
 }
 
 TEST_F(QZRRemoteTool, CommandFileThatCannotBeLoadedEndsWithFour) {
@@ -141,6 +204,8 @@ TEST_F(QZRRemoteTool, CommandFileThatCannotBeLoadedEndsWithFour) {
     EXPECT_EQ(run.exit_code, 4u);
     EXPECT_EQ(run.out, "Failed to verify the XML file.\r\n");
     EXPECT_EQ(AfterTime(ReadAll(Log())), ", " + Utf8(name) + ", Failed to verify the XML file.\r\n\r\n");
+    ASSERT_FALSE(run.debug.empty());
+    EXPECT_EQ(run.debug.back(), "The Error Message return is Failed to verify the XML file.\n");
   }
 }
 
@@ -156,6 +221,12 @@ TEST_F(QZRRemoteTool, SecondCopyIsTurnedAwayWithZeroAndLeavesAnEmptyLog) {
   // Every start truncates the log; a run turned away writes no line.
   EXPECT_TRUE(fs::exists(Log()));
   EXPECT_EQ(ReadAll(Log()), "");
+  ASSERT_EQ(turned_away.debug.size(), 3u);
+  EXPECT_EQ(turned_away.debug[0], "Before create VeskQZRGlobalMutex.");
+  EXPECT_EQ(turned_away.debug[1], "The VeskQZRGlobalMutex is already existed.");
+  EXPECT_EQ(turned_away.debug[2],
+            "The Error Message return is Cannot process the request. Another utility or application is "
+            "currently running.\n");
 
   // With the guard released the tool runs again.
   EXPECT_EQ(RunTool(L"").exit_code, 1u);
