@@ -2,7 +2,10 @@
 // exact bytes on standard output, the history log and the debugger output.
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +48,52 @@ bool AnyStartsWith(const std::vector<std::string>& lines, const std::string& pre
   for (const std::string& l : lines)
     if (l.rfind(prefix, 0) == 0) return true;
   return false;
+}
+
+// Runs the tool with its standard output either a pipe nobody reads or
+// closed altogether, and returns how it ended (-1: killed by a signal).
+int RunWithUnreadableOutput(const ToolSandbox& box, const std::vector<std::string>& args,
+                            bool closed) {
+  int fds[2];
+  if (pipe(fds) != 0) return -2;
+  close(fds[0]);  // no reader: a write raises SIGPIPE
+  const std::vector<std::string> argv = box.CommandLine(args, {});
+  const std::vector<std::string> env = box.Env({});
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(box.work().c_str()) != 0) _exit(126);
+    if (closed) {
+      close(1);
+    } else {
+      dup2(fds[1], 1);
+    }
+    close(fds[1]);
+    std::vector<char*> a, e;
+    for (const std::string& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+    for (const std::string& s : env) e.push_back(const_cast<char*>(s.c_str()));
+    a.push_back(nullptr);
+    e.push_back(nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    execve(a[0], a.data(), e.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(QZRRemote, AnOutputNobodyReadsChangesNothingElse) {
+  for (const bool closed : {false, true}) {
+    SCOPED_TRACE(closed ? "closed" : "pipe without reader");
+    ToolSandbox box;
+    EXPECT_EQ(RunWithUnreadableOutput(box, {}, closed), 1);
+    // The history line is whole, and the console's text went nowhere else.
+    EXPECT_EQ(WithoutTime(box.Log()), ", You must specify the XML file name.\n\n");
+    WriteFile(box.work() + "/bad.xml", "<remoteCmd>");
+    EXPECT_EQ(RunWithUnreadableOutput(box, {"bad.xml"}, closed), 4);
+    EXPECT_EQ(WithoutTime(box.Log()), "bad.xml, Failed to verify the XML file.\n\n");
+  }
 }
 
 TEST(QZRRemote, NoArgumentAsksForTheFileName) {
@@ -304,10 +353,18 @@ TEST(QZRRemote, AFilteredAdministratorIsRelaunchedElevated) {
   EXPECT_EQ(WithoutTime(box.Log()), "my commands.xml, \n");
   ASSERT_TRUE(WaitForFile(record, 20));
   WaitForFile(record, 1);
-  std::string expected = "--\n/usr/bin/env\n--chdir=" + box.work() + "\nKVXPREFIX=" + box.machine() +
-                         "\n" + box.tool() + "\nmy commands.xml\n";
-  for (int i = 0; i < 100 && ReadFile(record) != expected; ++i) usleep(20000);
-  EXPECT_EQ(ReadFile(record), expected);
+  // sudo is handed a shell with a fixed script; the working folder, the
+  // machine folder, the tool and the file follow it as separate arguments.
+  const std::string tail = "\nQZRRemote\n" + box.work() + "\n" + box.machine() + "\n" +
+                           box.tool() + "\nmy commands.xml\n";
+  auto complete = [&] {
+    const std::string got = ReadFile(record);
+    return got.size() >= tail.size() && got.compare(got.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  for (int i = 0; i < 100 && !complete(); ++i) usleep(20000);
+  const std::string got = ReadFile(record);
+  EXPECT_EQ(got.rfind("--\n/bin/sh\n-c\n", 0), 0u) << got;
+  EXPECT_TRUE(complete()) << got;
 }
 
 TEST(QZRRemote, ASecondCopyIsTurnedAwayAndTheFirstGoesOn) {

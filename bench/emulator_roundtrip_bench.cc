@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
       kvx::CallingInterfaceRequest request{};
       request.stCmdBuf.cbClass = 17;
       request.stCmdBuf.cbSelect = 13;
-      ok = kvx::CallInterface(io, smbios, *p->debug, *p->devices, request) && ok;
+      ok = kvx::CallInterface(io, smbios, *p->debug, request) && ok;
     });
     io.ShutdownWinIo();
     std::printf("emulator round trips, %d requests each:\n", n);

@@ -16,7 +16,6 @@ bool FlashCycle::EnsurePoweredOn(int& status) {
   d_.debug.Write("Flash power on. ");
   if (!d_.module.PowerOn()) {
     d_.debug.Write("Flash power on failed. ");
-    d_.module.RestoreDeviceSounds();  // PowerOn blanked them first
     return false;
   }
   powered_by_us_ = true;
@@ -29,7 +28,13 @@ bool FlashCycle::BeginFlash(int& status) {
   powered_by_us_ = false;
   drive_named_ = false;
   const bool open = Open(status);
-  if (!open && found_off_ && powered_by_us_) LeaveAsFound();
+  if (!open) {
+    if (found_off_ && powered_by_us_) LeaveAsFound();
+    // A failed opening ends the run: the sound events it blanked go back,
+    // also when the module stays on (found on, or power-cycled by a mount
+    // that did not answer).
+    d_.module.RestoreDeviceSounds();
+  }
   return open;
 }
 
@@ -78,12 +83,20 @@ void FlashCycle::LeaveAsFound() {
     d_.io.DeleteDosDevice("~");
     d_.io.ShutdownWinIo();
   }
-  d_.module.PowerOff();  // puts the device sounds back
-  d_.module.RestoreDeviceSounds();
+  d_.module.PowerOff();
   powered_by_us_ = false;
 }
 
 bool FlashCycle::EndFlash() {
+  const bool closed = Close();
+  // The close ends the run whatever its outcome: the sound events this run
+  // blanked go back, also when the module was found off already or stays
+  // on because the unmount or the power-off failed.
+  d_.module.RestoreDeviceSounds();
+  return closed;
+}
+
+bool FlashCycle::Close() {
   if (d_.utility.NotifyServiceUnMountFlash() == 0) {
     d_.debug.Write("CUtility::NotifyServiceUnMountFlash failed .... ");
     return false;

@@ -3,8 +3,9 @@
 // service mount the volume as drive "~" and unlock it, publish the flash
 // root "~:"; and at the end unmount, remove the drive and power off. A
 // cycle that fails after this run powered the module on powers it off
-// again (putting the device sounds back), so a failed run leaves the
-// machine as it found it.
+// again. The device sound events that powering the module on blanked are
+// put back whatever ends the run: a failed opening, or the close with any
+// outcome.
 #include "core/flash_services.h"
 #include "core/tool_context.h"
 #include "flash/module_power.h"
@@ -38,6 +39,8 @@ class FlashCycle : public FlashServices {
 
  private:
   bool Open(int& status);
+  // The close's steps; EndFlash puts the sounds back after them.
+  bool Close();
   // Undoes what a failed opening did to a module that was found off.
   void LeaveAsFound();
 

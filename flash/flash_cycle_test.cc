@@ -9,6 +9,8 @@ using testing::JsonValue;
 
 class FlashCycleTest : public EmulatedHardware {
  protected:
+  // The machine's registry file, byte for byte.
+  std::string RegistryFile() const { return testing::ReadFile(emu_.machine() + "/registry/user.reg"); }
   bool Begin() {
     int status = 3;
     const bool ok = cycle_.BeginFlash(status);
@@ -69,15 +71,51 @@ TEST_F(FlashCycleTest, AMountThatDoesNotAnswerPowerCyclesTheModuleOnce) {
   EXPECT_EQ(LogOf("service: unlock").size(), 1u);
 }
 
+TEST_F(FlashCycleTest, AModuleFoundOnThatFailsItsTenMountsGetsItsSoundsBack) {
+  const std::string before = RegistryFile();
+  ASSERT_NE(before.find("Windows Hardware Insert.wav"), std::string::npos);
+  ASSERT_TRUE(emu_.Set({"power=on", "mounts_not_answering=10"}));
+  EXPECT_FALSE(Begin());
+  EXPECT_EQ(LogOf("service: mount").size(), 10u);
+  EXPECT_EQ(LogOf("firmware: power on").size(), 10u);  // each power cycle blanked them
+  EXPECT_EQ(JsonValue(emu_.State(), "power"), "on");     // found on, left on
+  EXPECT_EQ(RegistryFile(), before);
+}
+
+TEST_F(FlashCycleTest, WhateverEndsTheCloseTheSoundsComeBack) {
+  const std::string before = RegistryFile();
+  // The module was switched off behind the tool's back.
+  ASSERT_TRUE(Begin());
+  ASSERT_NE(RegistryFile(), before);  // blanked while this run powers it
+  ASSERT_TRUE(emu_.Set({"power=off"}));
+  EXPECT_TRUE(cycle_.EndFlash());
+  EXPECT_EQ(RegistryFile(), before);
+  // The power-off fails: the module stays on, the sounds come back.
+  ASSERT_TRUE(Begin());
+  ASSERT_TRUE(emu_.Set({"power_off=fail"}));
+  EXPECT_FALSE(cycle_.EndFlash());
+  EXPECT_EQ(JsonValue(emu_.State(), "power"), "on");
+  EXPECT_EQ(RegistryFile(), before);
+  // The unmount cannot be asked: drive and power stay, the sounds come back.
+  ASSERT_TRUE(emu_.Set({"power_off=ok", "power=off"}));
+  ASSERT_TRUE(Begin());
+  ASSERT_TRUE(emu_.Set({"scm_opens_left=0"}));
+  EXPECT_FALSE(cycle_.EndFlash());
+  EXPECT_EQ(files_.Access("~:\\quarle.idx", 0), 0);
+  EXPECT_EQ(RegistryFile(), before);
+}
+
 TEST_F(FlashCycleTest, StatusNeitherOnNorOffEndsTheCycleBeforeAnyMount) {
   ASSERT_TRUE(emu_.Set({"status_byte=0x08"}));
   EXPECT_FALSE(Begin());
   EXPECT_EQ(last_status_, -1);
   EXPECT_TRUE(debug_.Has(" FlashPowerOn Failed"));
   EXPECT_TRUE(LogOf("service: ").empty());
+  const std::string before = RegistryFile();
   ASSERT_TRUE(emu_.Set({"status_byte=auto", "power_on=fail"}));
   EXPECT_FALSE(Begin());
   EXPECT_TRUE(debug_.Has("Flash power on failed. "));
+  EXPECT_EQ(RegistryFile(), before);  // blanked by the power-on, put back
   EXPECT_TRUE(sleeper_.waits.empty());
 }
 

@@ -16,7 +16,7 @@ bool FlashModule::Call(uint32_t arg1, uint32_t arg2, sCMD_BUF& reply) {
   request.stCmdBuf.cbSelect = 13;
   request.stCmdBuf.cbArg[0] = arg1;
   request.stCmdBuf.cbArg[1] = arg2;
-  const bool ok = CallInterface(d_.io, d_.smbios, d_.debug, d_.devices, request);
+  const bool ok = CallInterface(d_.io, d_.smbios, d_.debug, request);
   reply = request.stCmdBuf;
   return ok;
 }

@@ -183,6 +183,11 @@ bool DoResetUserCmd(ToolContext& ctx, const std::string& account) {
 bool ClearFolder(ToolContext& ctx, const std::string& path) {
   if (!PathExists(ctx.files, ctx.debug, path)) return true;
   if (Utf16Length(path) < 4) return false;
+  // A folder that is itself a link is not entered: emptying it would empty
+  // whatever it points to, which may lie anywhere. The caller removes the
+  // link itself.
+  const uint32_t attributes = ctx.files.GetAttributes(path);
+  if (attributes != kInvalidAttributes && (attributes & kAttrReparsePoint)) return true;
   const std::string folder = WithSlash(path);
   std::vector<FindEntry> entries;
   if (!ctx.files.FindFiles(folder + "*.*", entries)) return true;

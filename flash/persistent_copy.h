@@ -27,7 +27,8 @@ bool DoCopyPersistentData(ToolContext& ctx, const std::string& account);
 // from the persistent-settings folder.
 bool DoResetUserCmd(ToolContext& ctx, const std::string& account);
 
-// Empties a folder tree, never following a symbolic link out of it. False
+// Empties a folder tree, never following a symbolic link out of it (a
+// folder that is itself a link is left as it is, its target untouched). False
 // only for an existing path shorter than 4 characters (a drive's root).
 bool ClearFolder(ToolContext& ctx, const std::string& path);
 

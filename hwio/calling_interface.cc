@@ -6,7 +6,7 @@
 
 namespace kvx {
 
-bool CallInterface(WinIo& io, SMBiosService& smbios, DebugOutput& debug, DeviceIo& devices,
+bool CallInterface(WinIo& io, SMBiosService& smbios, DebugOutput& debug,
                    CallingInterfaceRequest& request) {
   uint16_t port = 0, code = 0;
   if (!smbios.GetAddrPort2(port, code)) {
@@ -22,9 +22,7 @@ bool CallInterface(WinIo& io, SMBiosService& smbios, DebugOutput& debug, DeviceI
                   io.device()->Control(kIoctlCallingInterface, &request, sizeof request, &reply,
                                        sizeof reply, returned);
   if (!ok) {
-    const int error = devices.LastError();
-    Diag(debug, "%s failed with error %d: %s", "lpszFunction", error,
-         devices.ErrorMessage(error).c_str());
+    io.ReportFailure();
     return false;
   }
   if (returned != sizeof(sCMD_BUF)) debug.Write("l != sizeof(sCMD_BUF");

@@ -11,8 +11,9 @@ namespace kvx {
 // Writes the port and code into `request`, sends its first 175 bytes, and
 // copies the 36-byte reply over its command buffer. False, the request
 // untouched, when no port and code are known; false when the driver
-// refuses (the library need not be open: then the request fails).
-bool CallInterface(WinIo& io, SMBiosService& smbios, DebugOutput& debug, DeviceIo& devices,
+// refuses. The library need not be open: then the request fails as one on
+// a handle that is not open.
+bool CallInterface(WinIo& io, SMBiosService& smbios, DebugOutput& debug,
                    CallingInterfaceRequest& request);
 
 }  // namespace kvx

@@ -106,7 +106,7 @@ __attribute__((visibility("default"))) KVXBOOL CallInterface(void* request, uint
   Library& lib = Lib();
   kvx::CallingInterfaceRequest r;
   std::memcpy(&r, request, sizeof r);
-  const bool ok = kvx::CallInterface(lib.io, lib.smbios, *lib.platform->debug, *lib.platform->devices, r);
+  const bool ok = kvx::CallInterface(lib.io, lib.smbios, *lib.platform->debug, r);
   std::memcpy(request, &r, sizeof r);
   return Bool(ok);
 }

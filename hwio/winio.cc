@@ -38,7 +38,7 @@ bool WinIo::IsNtPlatform() {
 }
 
 void WinIo::ReportFailure() {
-  const int error = d_.devices.LastError();
+  const int error = device_ ? d_.devices.LastError() : kErrorInvalidHandle;
   Diag(d_.debug, "%s failed with error %d: %s", "lpszFunction", error,
        d_.devices.ErrorMessage(error).c_str());
 }

@@ -68,10 +68,12 @@ class WinIo {
   bool initialised() const { return initialised_; }
   bool nt_platform() const { return nt_; }
   const std::string& driver_path() const { return driver_path_; }
-
- private:
+  // Writes "%s failed with error %d: %s" for the request that just failed
+  // on the device: the system's error and its text, or, while no device is
+  // open, the error of a request on a handle that is not open.
   void ReportFailure();
 
+ private:
   WinIoDeps d_;
   std::unique_ptr<Device> device_;
   bool nt_ = false;

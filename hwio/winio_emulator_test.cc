@@ -103,11 +103,11 @@ TEST_F(WinIoEmulatorTest, TheCallingInterfaceAnswersOnlyOnItsPortAndCode) {
   CallingInterfaceRequest request{};
   request.stCmdBuf.cbClass = 17;
   request.stCmdBuf.cbSelect = 13;
-  ASSERT_TRUE(CallInterface(io_, smbios_, debug_, devices_, request));
+  ASSERT_TRUE(CallInterface(io_, smbios_, debug_, request));
   EXPECT_EQ(+request.port, 0xB2);
   EXPECT_EQ(+request.stCmdBuf.u32Res[1], 0x18u);  // off
   request.stCmdBuf.cbClass = 4;                   // a class the firmware does not have
-  ASSERT_TRUE(CallInterface(io_, smbios_, debug_, devices_, request));
+  ASSERT_TRUE(CallInterface(io_, smbios_, debug_, request));
   EXPECT_EQ(static_cast<int32_t>(request.stCmdBuf.u32Res[0]), -2);
   // Another port than the table's is refused by the firmware.
   Device* device = io_.device();
@@ -116,8 +116,47 @@ TEST_F(WinIoEmulatorTest, TheCallingInterfaceAnswersOnlyOnItsPortAndCode) {
   uint32_t returned = 0;
   EXPECT_FALSE(device->Control(kIoctlCallingInterface, &request, sizeof request, &reply, sizeof reply, returned));
   EXPECT_EQ(devices_.LastError(), 31);
+  // A request the driver does not know is reported in the system's words.
+  EXPECT_FALSE(device->Control(0x80102FFC, &request, sizeof request, &reply, sizeof reply, returned));
+  debug_.lines.clear();
+  io_.ReportFailure();
+  EXPECT_TRUE(debug_.Has("lpszFunction failed with error 1: Incorrect function."));
   io_.ShutdownWinIo();
-  EXPECT_FALSE(CallInterface(io_, smbios_, debug_, devices_, request));  // closed
+  debug_.lines.clear();
+  EXPECT_FALSE(CallInterface(io_, smbios_, debug_, request));  // closed
+  EXPECT_TRUE(debug_.Has("lpszFunction failed with error 6: The handle is invalid."));
+}
+
+TEST_F(WinIoEmulatorTest, AViewStaysValidUntilItIsUnmapped) {
+  ASSERT_TRUE(io_.InitializeWinIo());
+  uint32_t section = 0;
+  uint8_t* view = io_.MapPhysToLin(0x2000, 16, &section);
+  ASSERT_NE(view, nullptr);
+  view[0] = 0x5A;
+  // Opening the library again, and shutting it, keep the view.
+  ASSERT_TRUE(io_.InitializeWinIo());
+  EXPECT_EQ(view[0], 0x5A);
+  io_.ShutdownWinIo();
+  view[1] = 0xA5;
+  EXPECT_FALSE(io_.UnmapPhysicalMemory(section, view));  // the library is closed
+  ASSERT_TRUE(io_.InitializeWinIo());
+  uint32_t v = 0;
+  ASSERT_TRUE(io_.GetPhysLong(0x2000, &v));
+  EXPECT_EQ(v & 0xFFFF, 0xA55Au);
+  // The address names the view as well as the handle: a wrong one unmaps
+  // nothing, and the view stays usable.
+  EXPECT_FALSE(io_.UnmapPhysicalMemory(section, view + 4096));
+  EXPECT_EQ(devices_.LastError(), 87);
+  EXPECT_FALSE(io_.UnmapPhysicalMemory(section, nullptr));
+  uint32_t other = 0;
+  uint8_t* second = io_.MapPhysToLin(0x3000, 16, &other);
+  ASSERT_NE(second, nullptr);
+  EXPECT_FALSE(io_.UnmapPhysicalMemory(section, second));  // another section's view
+  EXPECT_EQ(view[0], 0x5A);
+  EXPECT_TRUE(io_.UnmapPhysicalMemory(section, view + 15));  // any byte of the view
+  EXPECT_TRUE(io_.UnmapPhysicalMemory(other, second));
+  EXPECT_FALSE(io_.UnmapPhysicalMemory(section, view));  // already undone
+  io_.ShutdownWinIo();
 }
 
 }  // namespace

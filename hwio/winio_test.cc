@@ -180,7 +180,7 @@ TEST_F(CallInterfaceTest, TheRequestCarriesTheTablesPortAndCode) {
   CallingInterfaceRequest request{};
   request.stCmdBuf.cbClass = 17;
   request.stCmdBuf.cbSelect = 13;
-  ASSERT_TRUE(CallInterface(io, smbios, debug, devices, request));
+  ASSERT_TRUE(CallInterface(io, smbios, debug, request));
   EXPECT_EQ(+devices.driver.last_call.port, 0xB2);
   EXPECT_EQ(+devices.driver.last_call.code, 13);
   EXPECT_EQ(devices.driver.requests.back().in_size, 175u);
@@ -195,7 +195,7 @@ TEST_F(CallInterfaceTest, AShortReplyIsCopiedWithZerosAfterIt) {
   devices.driver.reply_size = 20;
   CallingInterfaceRequest request{};
   request.stCmdBuf.u32Res[1] = 0x99;
-  ASSERT_TRUE(CallInterface(io, smbios, debug, devices, request));
+  ASSERT_TRUE(CallInterface(io, smbios, debug, request));
   EXPECT_TRUE(debug.Has("l != sizeof(sCMD_BUF"));
   EXPECT_EQ(+request.stCmdBuf.u32Res[1], 0u);  // beyond the 20 bytes: the cleared reply
 }
@@ -203,12 +203,14 @@ TEST_F(CallInterfaceTest, AShortReplyIsCopiedWithZerosAfterIt) {
 TEST_F(CallInterfaceTest, NoTableOrNoDriverFails) {
   CallingInterfaceRequest request{};
   request.stCmdBuf.u32Res[0] = 5;
-  EXPECT_FALSE(CallInterface(io, smbios, debug, devices, request));  // no InitSMBIOS
+  EXPECT_FALSE(CallInterface(io, smbios, debug, request));  // no InitSMBIOS
   EXPECT_TRUE(debug.Has("GetAddrPort return False"));
   EXPECT_EQ(+request.port, 0);
   smbios.InitSMBIOS();
-  EXPECT_FALSE(CallInterface(io, smbios, debug, devices, request));  // the library is closed
-  EXPECT_TRUE(debug.Has("lpszFunction failed with error 31: A device attached to the system is not functioning."));
+  // The library is closed: the request fails as one on a handle that is
+  // not open, whatever the device layer's last error was.
+  EXPECT_FALSE(CallInterface(io, smbios, debug, request));
+  EXPECT_TRUE(debug.Has("lpszFunction failed with error 6: The handle is invalid."));
   EXPECT_EQ(+request.stCmdBuf.u32Res[0], 5u);
 }
 

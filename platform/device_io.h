@@ -7,12 +7,18 @@
 
 namespace kvx {
 
+// The system's error of a request on a handle that is not open.
+inline constexpr int kErrorInvalidHandle = 6;
+
 // An open device handle.
 class Device {
  public:
   virtual ~Device() = default;
   // One request, without overlapped I/O. True when the driver carried it
-  // out; `returned` is the number of bytes it wrote to `out`.
+  // out; `returned` is the number of bytes it wrote to `out`. A physical
+  // range the driver maps stays mapped in this process until its unmap
+  // request (section handle and an address inside the view), whatever
+  // becomes of the handle that mapped it.
   virtual bool Control(uint32_t code, const void* in, uint32_t in_size, void* out,
                        uint32_t out_size, uint32_t& returned) = 0;
 };

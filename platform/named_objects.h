@@ -41,7 +41,10 @@ class NamedMapping {
 
 // Named kernel objects shared by every process of the machine. A name with
 // the "Global\" prefix is machine-wide; the POSIX machine has one session,
-// so names without the prefix are machine-wide there too.
+// so names without the prefix are machine-wide there too. Mutexes and
+// mappings share one namespace: while an object of one kind holds a name,
+// an object of the other kind of that name can be neither created nor
+// opened (the system refuses it as an invalid handle, error 6).
 class NamedObjects {
  public:
   virtual ~NamedObjects() = default;

@@ -109,7 +109,10 @@ class FakeDevices : public DeviceIo {
     return std::make_unique<Proxy>(driver);
   }
   int LastError() override { return 31; }
-  std::string ErrorMessage(int) override { return "A device attached to the system is not functioning."; }
+  std::string ErrorMessage(int error) override {
+    return error == kErrorInvalidHandle ? "The handle is invalid."
+                                        : "A device attached to the system is not functioning.";
+  }
 
   // Hands requests on to the one driver, so the test can inspect it.
   class Proxy : public Device {

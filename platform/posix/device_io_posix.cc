@@ -17,16 +17,14 @@ constexpr uint32_t kMapPhysical = 0x80102040;
 constexpr uint32_t kUnmapPhysical = 0x80102044;
 constexpr const char* kPhysicalMemoryFile = "physmem";
 
+using Views = PosixDeviceIo::Views;
+
 class PosixDevice : public Device {
  public:
-  PosixDevice(std::unique_ptr<EmuConnection> c, std::string name, std::string machine, int& error)
-      : c_(std::move(c)), name_(std::move(name)), machine_(std::move(machine)), error_(error) {}
-  ~PosixDevice() override {
-    for (auto& [section, m] : maps_) {
-      munmap(m.first, m.second);
-      c_->Call({"dev.unmapped", name_, NumberField(section)});
-    }
-  }
+  PosixDevice(std::unique_ptr<EmuConnection> c, std::string name, std::string machine, int& error,
+              Views& views)
+      : c_(std::move(c)), name_(std::move(name)), machine_(std::move(machine)), error_(error),
+        views_(views) {}
 
   bool Control(uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
                uint32_t& returned) override {
@@ -69,7 +67,7 @@ class PosixDevice : public Device {
       error_ = kErrorNotEnoughMemory;
       return false;
     }
-    maps_[section] = {p, length};
+    views_[section] = {p, length};
     const uint32_t linear = static_cast<uint32_t>(at);
     std::memcpy(record.data() + 12, &linear, 4);
     return true;
@@ -81,14 +79,23 @@ class PosixDevice : public Device {
       error_ = kErrorInvalidParameter;
       return false;
     }
+    uint32_t linear = 0;
     std::memcpy(&section, in, 4);
-    const auto it = maps_.find(section);
-    if (it == maps_.end()) {
+    std::memcpy(&linear, static_cast<const uint8_t*>(in) + 12, 4);
+    const auto it = views_.find(section);
+    if (it == views_.end()) {
       error_ = kErrorInvalidHandle;
       return false;
     }
+    // The address names the view as much as the handle does: one outside
+    // this section's view unmaps nothing.
+    const uintptr_t start = reinterpret_cast<uintptr_t>(it->second.first);
+    if (linear < start || linear - start >= it->second.second) {
+      error_ = kErrorInvalidParameter;
+      return false;
+    }
     munmap(it->second.first, it->second.second);
-    maps_.erase(it);
+    views_.erase(it);
     return ReplyOk(c_->Call({"dev.unmapped", name_, NumberField(section)}), error_);
   }
 
@@ -96,7 +103,7 @@ class PosixDevice : public Device {
   std::string name_;
   std::string machine_;
   int& error_;
-  std::map<uint32_t, std::pair<void*, size_t>> maps_;
+  Views& views_;  // the process's, shared by every handle
 };
 
 }  // namespace
@@ -114,7 +121,7 @@ std::unique_ptr<Device> PosixDeviceIo::OpenAs(const std::string& path, const cha
     return nullptr;
   }
   if (!ReplyOk(c->Call({"dev.open", name, how}), error_)) return nullptr;
-  return std::make_unique<PosixDevice>(std::move(c), name, machine_, error_);
+  return std::make_unique<PosixDevice>(std::move(c), name, machine_, error_, views_);
 }
 
 std::unique_ptr<Device> PosixDeviceIo::Open(const std::string& path) { return OpenAs(path, "nt"); }
@@ -125,6 +132,7 @@ std::unique_ptr<Device> PosixDeviceIo::OpenLegacy(const std::string& path) {
 
 std::string PosixDeviceIo::ErrorMessage(int error) {
   static const std::map<int, const char*> texts = {
+      {kErrorInvalidFunction, "Incorrect function."},
       {kErrorFileNotFound, "The system cannot find the file specified."},
       {kErrorAccess, "Access is denied."},
       {kErrorInvalidHandle, "The handle is invalid."},

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/device_io.h"    // kErrorInvalidHandle
 #include "platform/file_system.h"  // kErrorFileNotFound
 
 namespace kvx {
@@ -24,7 +25,6 @@ inline constexpr uint32_t kEmuFrameLimit = 1 << 20;
 
 // Windows error numbers the machine answers with.
 inline constexpr int kErrorAccess = 5;
-inline constexpr int kErrorInvalidHandle = 6;
 inline constexpr int kErrorNotEnoughMemory = 8;
 inline constexpr int kErrorGenFailure = 31;
 inline constexpr int kErrorInvalidParameter = 87;

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "core/text.h"
@@ -100,6 +101,15 @@ bool MatchFrom(const std::string& name, size_t i, const std::string& mask, size_
 
 }  // namespace
 
+bool IsWindowsFileName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (const char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr) return false;
+  }
+  return true;
+}
+
 int WindowsErrorFromErrno(int error) {
   switch (error) {
     case ENOENT: return kErrorFileNotFound;
@@ -175,7 +185,15 @@ bool PosixFileSystem::FindFiles(const std::string& pattern, std::vector<FindEntr
   const bool root = IsDriveRoot(folder);
   while (dirent* e = readdir(dir)) {
     const std::string name = e->d_name;
-    if (root && (name == "." || name == "..")) continue;
+    if (name == "." || name == "..") {
+      if (root) continue;
+    } else if (!IsWindowsFileName(name)) {
+      // Windows could not list it, and joined to the folder's path it could
+      // name something outside the folder: it is not listed.
+      if (debug_ != nullptr)
+        debug_->Write("FindFiles: skipped a name that Windows cannot hold: " + native + "/" + name);
+      continue;
+    }
     if (!MatchesMask(name, mask)) continue;
     const std::string full = native + "/" + name;
     FindEntry entry;

@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "platform/debug_output.h"
 #include "platform/file_system.h"
 #include "platform/posix/path_map.h"
 
@@ -13,9 +14,10 @@ namespace kvx {
 // system bit. As on Windows, a read-only file cannot be deleted.
 class PosixFileSystem : public FileSystem {
  public:
-  // `temp_folder` is the native folder that serves as the temp folder.
-  PosixFileSystem(const PathMap& paths, std::string temp_folder)
-      : paths_(paths), temp_(std::move(temp_folder)) {}
+  // `temp_folder` is the native folder that serves as the temp folder;
+  // `debug`, when given, hears of the names that enumeration passes over.
+  PosixFileSystem(const PathMap& paths, std::string temp_folder, DebugOutput* debug = nullptr)
+      : paths_(paths), temp_(std::move(temp_folder)), debug_(debug) {}
   int Access(const std::string& path, int mode) override;
   std::unique_ptr<File> Open(const std::string& path, const char* mode, int* error) override;
   bool FindFiles(const std::string& pattern, std::vector<FindEntry>& out) override;
@@ -33,7 +35,14 @@ class PosixFileSystem : public FileSystem {
  private:
   const PathMap& paths_;
   std::string temp_;
+  DebugOutput* debug_;
 };
+
+// Whether a Windows volume could hold a file of this name: not "." or
+// "..", nothing of the separators "\" and "/", no ":", no wildcard or
+// quoting character (* ? " < > |) and no control character. Any other
+// name, once joined to a folder's path, could step out of that folder.
+bool IsWindowsFileName(const std::string& name);
 
 // The Windows error number for a POSIX errno value.
 int WindowsErrorFromErrno(int error);

@@ -126,13 +126,25 @@ PosixNamedObjects::PosixNamedObjects(std::string objects_folder)
 
 namespace {
 
+// Whether any process (this one included) holds the object file `path`.
+bool Held(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return !free;
+}
+
 // Takes a share of the object file `path` under the creators' lock. With
 // `create` the file is made when missing (and, when no one else holds it,
 // `prepare` runs on it before the share is taken); without, an object no
-// one holds does not exist. -1 when there is no object to share.
+// one holds does not exist. Named objects of every kind share one
+// namespace: while an object of the other kind (`rival`, its file) holds
+// the name, there is no object of this kind to create or open. -1 when
+// there is no object to share.
 template <typename Prepare>
-int TakeShare(const std::string& folder, const std::string& path, bool create, bool* existed,
-              Prepare prepare) {
+int TakeShare(const std::string& folder, const std::string& path, const std::string& rival,
+              bool create, bool* existed, Prepare prepare) {
   // One lock serialises creators, so that the probe for other holders and
   // the taking of this holder's share are one step for every other process.
   const int guard = OpenShared(folder + "/.objects.lock");
@@ -141,7 +153,7 @@ int TakeShare(const std::string& folder, const std::string& path, bool create, b
     close(guard);
     return -1;
   }
-  int fd = create ? OpenShared(path) : open(path.c_str(), O_RDWR | O_CLOEXEC);
+  int fd = Held(rival) ? -1 : create ? OpenShared(path) : open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd >= 0) {
     const bool alone = flock(fd, LOCK_EX | LOCK_NB) == 0;
     if ((!alone || create) && (alone ? prepare(fd) : true) && flock(fd, LOCK_SH) == 0) {
@@ -161,14 +173,16 @@ int TakeShare(const std::string& folder, const std::string& path, bool create, b
 std::unique_ptr<NamedMutex> PosixNamedObjects::CreateMutex(const std::string& name,
                                                            bool* already_existed) {
   const std::string base = folder_ + "/" + ObjectFileName(name);
-  const int fd = TakeShare(folder_, base + ".mutex", true, already_existed, [](int) { return true; });
+  const int fd = TakeShare(folder_, base + ".mutex", base + ".mapping", true, already_existed,
+                           [](int) { return true; });
   if (fd < 0) return nullptr;
   return std::make_unique<PosixNamedMutex>(fd, base + ".owner");
 }
 
 std::unique_ptr<NamedMutex> PosixNamedObjects::OpenMutex(const std::string& name) {
   const std::string base = folder_ + "/" + ObjectFileName(name);
-  const int fd = TakeShare(folder_, base + ".mutex", false, nullptr, [](int) { return true; });
+  const int fd = TakeShare(folder_, base + ".mutex", base + ".mapping", false, nullptr,
+                           [](int) { return true; });
   if (fd < 0) return nullptr;
   return std::make_unique<PosixNamedMutex>(fd, base + ".owner");
 }
@@ -176,8 +190,9 @@ std::unique_ptr<NamedMutex> PosixNamedObjects::OpenMutex(const std::string& name
 std::unique_ptr<NamedMapping> PosixNamedObjects::CreateFileMapping(const std::string& name,
                                                                    size_t size,
                                                                    bool* already_existed) {
-  const int fd = TakeShare(folder_, folder_ + "/" + ObjectFileName(name) + ".mapping", true,
-                           already_existed, [size](int f) {
+  const std::string base = folder_ + "/" + ObjectFileName(name);
+  const int fd = TakeShare(folder_, base + ".mapping", base + ".mutex", true, already_existed,
+                           [size](int f) {
                              // A new mapping starts zero-filled at its size.
                              return ftruncate(f, 0) == 0 &&
                                     ftruncate(f, static_cast<off_t>(size)) == 0;
@@ -187,18 +202,15 @@ std::unique_ptr<NamedMapping> PosixNamedObjects::CreateFileMapping(const std::st
 }
 
 std::unique_ptr<NamedMapping> PosixNamedObjects::OpenFileMapping(const std::string& name) {
-  const int fd = TakeShare(folder_, folder_ + "/" + ObjectFileName(name) + ".mapping", false,
-                           nullptr, [](int) { return true; });
+  const std::string base = folder_ + "/" + ObjectFileName(name);
+  const int fd = TakeShare(folder_, base + ".mapping", base + ".mutex", false, nullptr,
+                           [](int) { return true; });
   if (fd < 0) return nullptr;
   return std::make_unique<PosixMapping>(fd);
 }
 
 bool PosixNamedObjects::MutexHeld(const std::string& name) {
-  const int fd = open((folder_ + "/" + ObjectFileName(name) + ".mutex").c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  close(fd);
-  return !free;
+  return Held(folder_ + "/" + ObjectFileName(name) + ".mutex");
 }
 
 }  // namespace kvx

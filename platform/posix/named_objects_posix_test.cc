@@ -34,6 +34,37 @@ TEST(NamedMutex, ExistsWhileAnyHandleIsOpen) {
   EXPECT_FALSE(existed);
 }
 
+TEST(NamedObjects, AMutexAndAMappingShareOneNamespace) {
+  TempDir dir;
+  PosixNamedObjects objects(dir.path());
+  bool existed = true;
+  {
+    // A mapping holds the name: no mutex of that name, with or without the
+    // prefix, can be created or opened.
+    auto mapping = objects.CreateFileMapping("Global\\VeskQZRGlobalMutex", 64, &existed);
+    ASSERT_NE(mapping, nullptr);
+    EXPECT_EQ(objects.CreateMutex("Global\\VeskQZRGlobalMutex", &existed), nullptr);
+    EXPECT_EQ(objects.CreateMutex("VeskQZRGlobalMutex", &existed), nullptr);
+    EXPECT_EQ(objects.OpenMutex("Global\\VeskQZRGlobalMutex"), nullptr);
+    EXPECT_FALSE(objects.MutexHeld("Global\\VeskQZRGlobalMutex"));
+    // The mapping itself is still one object for every opener.
+    EXPECT_NE(objects.OpenFileMapping("Global\\VeskQZRGlobalMutex"), nullptr);
+  }
+  {
+    // Once the mapping is gone the name is free for a mutex, which in turn
+    // keeps out a mapping of its name.
+    auto mutex = objects.CreateMutex("Global\\VeskQZRGlobalMutex", &existed);
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_FALSE(existed);
+    EXPECT_EQ(objects.CreateFileMapping("Global\\VeskQZRGlobalMutex", 64, &existed), nullptr);
+    EXPECT_EQ(objects.OpenFileMapping("Global\\VeskQZRGlobalMutex"), nullptr);
+    // Other names are not affected.
+    EXPECT_NE(objects.CreateFileMapping("Global\\KVXFileMappingMount", 64, &existed), nullptr);
+  }
+  EXPECT_NE(objects.CreateFileMapping("Global\\VeskQZRGlobalMutex", 64, &existed), nullptr);
+  EXPECT_FALSE(existed);
+}
+
 TEST(NamedMutex, AHolderThatDiesGivesTheNameUp) {
   TempDir dir;
   int ready[2];

@@ -23,6 +23,7 @@
 #include "platform/posix/service_manager_posix.h"
 #include "platform/posix/sleeper_posix.h"
 #include "platform/posix/smbios_source_posix.h"
+#include "platform/posix/std_streams.h"
 #include "platform/posix/string_resources_posix.h"
 
 namespace kvx {
@@ -37,11 +38,17 @@ std::string SmbiosFolder() {
   return stat(emulated.c_str(), &st) == 0 ? emulated : "/sys/firmware/dmi/tables";
 }
 
+// Made first, before any member opens a file or a socket: a closed standard
+// stream is given /dev/null so that nothing opened later takes its number.
+struct StandardStreams {
+  StandardStreams() { EnsureStandardStreams(); }
+};
+
 struct PosixPlatform : Platform {
   PosixPlatform()
       : paths_(MachineFolder()),
         debug_(MachineFolder()),
-        files_(paths_, MachinePath("temp")),
+        files_(paths_, MachinePath("temp"), &debug_),
         profile_(paths_),
         objects_(MachinePath("objects")),
         security_(paths_),
@@ -73,6 +80,7 @@ struct PosixPlatform : Platform {
     sleeper = &sleeper_;
   }
 
+  StandardStreams streams_;
   PathMap paths_;
   PosixDebugOutput debug_;
   PosixConsole console_;

@@ -50,8 +50,6 @@ std::vector<std::string> ElevatedCommandLine(const std::string& search_path,
                                              const std::string& executable,
                                              const std::string& parameter) {
   std::vector<std::string> argv;
-  std::string env = FindOnPath(search_path, "env");
-  if (env.empty()) env = "/usr/bin/env";
   const std::string sudo = FindOnPath(search_path, "sudo");
   if (!sudo.empty()) {
     argv = {sudo, "--"};
@@ -60,9 +58,15 @@ std::vector<std::string> ElevatedCommandLine(const std::string& search_path,
   } else {
     return argv;
   }
-  argv.insert(argv.end(), {env, "--chdir=" + working_folder,
-                           std::string(kMachineFolderVariable) + "=" + machine_folder, executable,
-                           parameter});
+  // "$0" names the script in messages; "$1" to "$4" are data only. A
+  // relative program path gets "./" so that it cannot read as an option.
+  const std::string program = executable.empty() || executable[0] == '/' ? executable
+                                                                          : "./" + executable;
+  argv.insert(argv.end(),
+              {"/bin/sh", "-c",
+               "cd -- \"$1\" || exit 126; " + std::string(kMachineFolderVariable) +
+                   "=\"$2\"; export " + kMachineFolderVariable + "; exec \"$3\" \"$4\"",
+               "QZRRemote", working_folder, machine_folder, program, parameter});
   return argv;
 }
 

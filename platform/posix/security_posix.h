@@ -14,9 +14,13 @@ AdminGroupState AdminGroupFromIds(unsigned uid, unsigned euid,
                                   const std::vector<std::string>& group_names);
 
 // The command line of the elevated relaunch: through sudo, or pkexec where
-// sudo is missing, running env so that the elevated copy keeps the machine
-// folder and the working folder. Empty when neither launcher is found on
-// `search_path`.
+// sudo is missing, a shell with a fixed script that enters the working
+// folder, sets the machine folder and runs `executable` with `parameter`.
+// Every value travels as a positional argument of that script, never as
+// script text or as an option or assignment of another program, so the
+// elevated copy runs the tool and nothing else, whatever the paths hold
+// ("=", blanks, quotes, a leading "-"). Empty when neither launcher is
+// found on `search_path`.
 std::vector<std::string> ElevatedCommandLine(const std::string& search_path,
                                              const std::string& machine_folder,
                                              const std::string& working_folder,
