@@ -6,6 +6,7 @@
 #include "core/diag.h"
 #include "core/path_exists.h"
 #include "core/utf.h"
+#include "core/whole_file.h"
 #include "service/account_ini.h"
 #include "service/ini_encoding.h"
 
@@ -18,7 +19,21 @@ std::string WithSlash(std::string path) {
   return path;
 }
 
-bool IsCopiedEntry(const FindEntry& e) { return e.name[0] != '.' && !(e.attributes & kAttrDirectory); }
+// A file a copy takes: not a dot file, not a folder, and not a file an
+// interrupted run left beside its final name.
+bool IsCopiedEntry(const FindEntry& e) {
+  return e.name[0] != '.' && !(e.attributes & kAttrDirectory) && !IsPartialFile(e.name);
+}
+
+// A copy whose destination folder is its source folder, however spelt,
+// would write every file onto itself: it is refused before anything is
+// touched.
+bool IsCopyOntoItself(ToolContext& ctx, const std::string& source, const std::string& destination) {
+  if (!ctx.files.SameFile(source, destination)) return false;
+  Diag(ctx.debug, "The Dst Folder %s is the Src Folder %s; nothing is copied.",
+       destination.c_str(), source.c_str());
+  return true;
+}
 
 }  // namespace
 
@@ -47,37 +62,21 @@ bool CopyFileWithProgress(ToolContext& ctx, const std::string& destination,
     return false;
   }
   Diag(ctx.debug, "The SourceFile(%s), Opened Successfully .", source.c_str());
-  std::unique_ptr<File> out = ctx.files.Open(destination, "wb", nullptr);
-  if (!out) {
+  bool opened = false;
+  const bool whole = WriteWholeFile(ctx.files, destination, [&](File& out) {
+    opened = true;
+    Diag(ctx.debug, "The DstFile(%s), Opened Successfully .", destination.c_str());
+    return CopyChunks(*in, out, [&](size_t n, bool written) {
+      if (!written) return;
+      ctx.state.copy_done += n;
+      const int64_t percent = CopyPercentage(ctx.state.copy_done, ctx.state.copy_total);
+      if (percent >= 0) ReportCopyProgress(ctx, std::to_string(percent));
+    });
+  });
+  if (!opened) {
     Diag(ctx.debug, "The DstFile(%s), Opened Failed.", destination.c_str());
-    return false;
-  }
-  Diag(ctx.debug, "The DstFile(%s), Opened Successfully .", destination.c_str());
-  // Not cleared: a read fills what the write then takes, so a small file
-  // touches only the pages it needs.
-  std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
-  bool whole = true;
-  for (;;) {
-    const size_t n = in->Read(buffer.get(), kCopyChunk);
-    if (n == 0) {
-      whole = !in->Error();
-      break;
-    }
-    if (!out->Write(buffer.get(), n)) {
-      whole = false;
-      break;
-    }
-    ctx.state.copy_done += n;
-    const int64_t percent = CopyPercentage(ctx.state.copy_done, ctx.state.copy_total);
-    if (percent >= 0) ReportCopyProgress(ctx, std::to_string(percent));
-  }
-  whole = out->Flush() && whole;
-  out.reset();
-  in.reset();
-  if (!whole) {
-    // No half file may pass for a copy.
-    ctx.files.DeleteFile(destination);
-    Diag(ctx.debug, "The DstFile(%s) could not be written whole and was removed.",
+  } else if (!whole) {
+    Diag(ctx.debug, "The DstFile(%s) could not be written whole and was left as it was.",
          destination.c_str());
   }
   return whole;
@@ -100,6 +99,10 @@ bool CopyPersistentData(ToolContext& ctx, const std::string& folder) {
   const std::string source = WithSlash(root) + "user\\";
   const std::string pattern = WithSlash(root) + "user\\*.*";
 
+  if (IsCopyOntoItself(ctx, source, destination)) {
+    ctx.flash.EndFlash();
+    return false;
+  }
   std::vector<FindEntry> entries;
   if (ctx.files.FindFiles(pattern, entries))
     for (const FindEntry& e : entries)
@@ -107,6 +110,7 @@ bool CopyPersistentData(ToolContext& ctx, const std::string& folder) {
 
   bool every_file = true;
   if (ctx.files.FindFiles(pattern, entries)) {
+    RemovePartialFiles(ctx.files, destination);
     ctx.state.progress = ctx.objects.OpenFileMapping(kProgressMappingName);
     for (const FindEntry& e : entries)
       if (IsCopiedEntry(e))
@@ -132,6 +136,7 @@ bool DoCopyPersistentData(ToolContext& ctx, const std::string&) {
   const std::string own_name = module.substr(slash + 1);
   Diag(ctx.debug, "The Dst Folder is %s, and the Src Folder is %s", destination.c_str(),
        source.c_str());
+  if (IsCopyOntoItself(ctx, source, destination)) return false;
   // What is skipped: schema, XML, program and log files, and the tool's own
   // executable, which has no ".exe" on POSIX.
   auto skipped = [&](const std::string& name) {
@@ -143,17 +148,19 @@ bool DoCopyPersistentData(ToolContext& ctx, const std::string&) {
   if (ctx.files.FindFiles(source + "*.*", entries))
     for (const FindEntry& e : entries)
       if (IsCopiedEntry(e) && !skipped(e.name)) ctx.state.copy_total += e.size;
+  bool every_file = true;
   if (ctx.files.FindFiles(source + "*.*", entries)) {
+    RemovePartialFiles(ctx.files, destination);
     for (const FindEntry& e : entries) {
       if (!IsCopiedEntry(e)) continue;
       Diag(ctx.debug, "The FileName is %s.", e.name.c_str());
       if (skipped(e.name)) continue;
       Diag(ctx.debug, "The Dst file is %s, and the Src file is %s", (destination + e.name).c_str(),
            (source + e.name).c_str());
-      CopyFileWithProgress(ctx, destination + e.name, source + e.name);
+      every_file = CopyFileWithProgress(ctx, destination + e.name, source + e.name) && every_file;
     }
   }
-  return true;
+  return every_file;
 }
 
 bool DoResetUserCmd(ToolContext& ctx, const std::string& account) {
@@ -161,23 +168,27 @@ bool DoResetUserCmd(ToolContext& ctx, const std::string& account) {
   if (!GetCurrentUserPath(ctx, account, folder)) return false;
   const std::string ini = folder + "\\kvxaccount.ini";
   // The INI functions take both in 256-character buffers.
-  if (FitsProfileBuffer(ini) && FitsProfileBuffer(account)) ResetAccountIni(ctx, ini, account);
+  bool done = FitsProfileBuffer(ini) && FitsProfileBuffer(account) &&
+              ResetAccountIni(ctx, ini, account);
   Diag(ctx.debug, "The folder of %s is %s!", account.c_str(), folder.c_str());
   std::string persist;
   if (!GetPersistFolderPath(ctx, persist)) return false;
   Diag(ctx.debug, "The data folder is %s!", persist.c_str());
+  if (IsCopyOntoItself(ctx, persist, folder)) return false;
   std::vector<FindEntry> entries;
   if (ctx.files.FindFiles(persist + "\\*", entries)) {
+    RemovePartialFiles(ctx.files, folder);
     for (const FindEntry& e : entries) {
       if (e.name == "." || e.name == ".." || (e.attributes & kAttrDirectory)) continue;
+      if (IsPartialFile(e.name)) continue;
       const std::string from = persist + "\\" + e.name;
       const std::string to = folder + "\\" + e.name;
-      if (from.size() >= 3 && to.size() >= 3) CopyFileBuffered(ctx, from, to);
+      if (from.size() >= 3 && to.size() >= 3) done = CopyFileBuffered(ctx, from, to) && done;
       Diag(ctx.debug, "Copy file from %s to %s!", from.c_str(), to.c_str());
     }
   }
   ctx.flash.NotifyServiceExport();
-  return true;
+  return done;
 }
 
 bool ClearFolder(ToolContext& ctx, const std::string& path) {

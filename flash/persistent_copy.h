@@ -12,6 +12,12 @@ namespace kvx {
 inline constexpr const char* kProgressMappingName = "Global\\VeskQZRGlobalShareMemory";
 inline constexpr size_t kProgressViewSize = 1024;
 
+// The copies below write every file beside its final name and rename it
+// over it, so a file that cannot be copied whole keeps its old content;
+// files an interrupted run left beside their names are removed from the
+// destination folder and never copied. A copy whose destination folder is
+// its source folder, by whatever spelling, is refused and touches nothing.
+
 // The copyPersistentData mode: inside a flash cycle of its own, copies
 // every file of the user subfolder into `folder` and publishes the
 // progress. True only when the cycle opened, the user folder was found and
@@ -20,11 +26,12 @@ bool CopyPersistentData(ToolContext& ctx, const std::string& folder);
 
 // The copyPersistentData action: copies the tool's own folder, but for
 // schema, XML, program and log files, into the user subfolder. True when
-// both folders were found and the copy pass ran.
+// both folders were found and every file was copied whole.
 bool DoCopyPersistentData(ToolContext& ctx, const std::string& account);
 
 // The resetUser action: resets the account's INI file and fills its folder
-// from the persistent-settings folder.
+// from the persistent-settings folder. True when the persistent-settings
+// folder was found and the INI file and every file were written whole.
 bool DoResetUserCmd(ToolContext& ctx, const std::string& account);
 
 // Empties a folder tree, never following a symbolic link out of it (a
@@ -34,8 +41,8 @@ bool ClearFolder(ToolContext& ctx, const std::string& path);
 
 // Copies `source` to `destination` in 1 MiB chunks, adding to the copy
 // counters and publishing the percentage after every chunk. A copy that
-// fails part-way leaves no destination file. True when the file was copied
-// whole.
+// fails part-way leaves the destination as it was. True when the file was
+// copied whole.
 bool CopyFileWithProgress(ToolContext& ctx, const std::string& destination,
                           const std::string& source);
 

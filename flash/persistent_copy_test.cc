@@ -1,7 +1,10 @@
 #include "flash/persistent_copy.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "platform/posix/named_objects_posix.h"
 #include "tests/flash_fixture.h"
@@ -82,14 +85,93 @@ TEST_F(CopyTest, NoCycleOrNoUserFolder) {
   EXPECT_EQ(flash_.calls, (std::vector<std::string>{"BeginFlash", "EndFlash"}));
 }
 
-TEST_F(CopyTest, ACopyThatFailsPartWayLeavesNoFile) {
-  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+// Makes every file this process writes stop at `bytes`, as a full volume
+// would: a write past it fails (EFBIG) instead of raising SIGXFSZ.
+class VolumeFullAt {
+ public:
+  explicit VolumeFullAt(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    old_handler_ = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~VolumeFullAt() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    signal(SIGXFSZ, old_handler_);
+  }
+
+ private:
+  rlimit old_;
+  void (*old_handler_)(int);
+};
+
+TEST_F(CopyTest, ACopyThatFailsPartWayKeepsTheOldFileAndIsReported) {
   Put("QUARLE.000/user/a.bin", std::string(2 << 20, 'a'));
-  symlink("/dev/full", (pc_ + "/a.bin").c_str());
-  EXPECT_FALSE(CopyPersistentData(ctx_, "Z:" + pc_));
-  struct stat st;
-  EXPECT_NE(lstat((pc_ + "/a.bin").c_str(), &st), 0);
+  Put("QUARLE.000/user/small.txt", "new small");
+  WriteFile(pc_ + "/a.bin", "old copy");
+  {
+    VolumeFullAt full(1 << 20);
+    EXPECT_FALSE(CopyPersistentData(ctx_, "Z:" + pc_));
+  }
+  EXPECT_EQ(ReadFile(pc_ + "/a.bin"), "old copy");
+  EXPECT_EQ(ReadFile(pc_ + "/small.txt"), "new small");  // the other files still come
+  EXPECT_NE(access((pc_ + "/a.bin.kvxtmp").c_str(), F_OK), 0);
   EXPECT_EQ(Get("QUARLE.000/user/a.bin").size(), 2u << 20);  // the source is untouched
+
+  // The same on the flash: the action keeps the old file and says so.
+  const std::string tool = machine_ / "tool";
+  MakeDirs(tool);
+  WriteFile(tool + "/big.dat", std::string(2 << 20, 't'));
+  process_.module = PathMap::ToWindows(tool) + "\\QZRRemote";
+  Put("QUARLE.000/user/big.dat", "old flash file");
+  {
+    VolumeFullAt full(1 << 20);
+    EXPECT_FALSE(DoCopyPersistentData(ctx_, "x"));
+  }
+  EXPECT_EQ(Get("QUARLE.000/user/big.dat"), "old flash file");
+  EXPECT_NE(access(Vol("QUARLE.000/user/big.dat.kvxtmp").c_str(), F_OK), 0);
+}
+
+TEST_F(CopyTest, ACopyOntoItsOwnSourceIsRefusedAndLosesNothing) {
+  Put("QUARLE.000/user/notes.txt", "notes");
+  Put("QUARLE.000/user/photo.jpg", std::string(3000, 'p'));
+  symlink(Vol("QUARLE.000/user").c_str(), (pc_ + "/link").c_str());
+  for (const std::string& same : {std::string("~:\\QUARLE.000\\user"), std::string("~:/quarle.000/./USER/"),
+                                  "Z:" + pc_ + "/link"}) {
+    flash_.calls.clear();
+    EXPECT_FALSE(CopyPersistentData(ctx_, same)) << same;
+    EXPECT_EQ(flash_.calls, (std::vector<std::string>{"BeginFlash", "EndFlash"})) << same;
+    EXPECT_EQ(Get("QUARLE.000/user/notes.txt"), "notes") << same;
+    EXPECT_EQ(Get("QUARLE.000/user/photo.jpg"), std::string(3000, 'p')) << same;
+  }
+  // The action run from the user subfolder itself copies nothing either.
+  process_.module = "~:\\QUARLE.000\\USER\\QZRRemote";
+  EXPECT_FALSE(DoCopyPersistentData(ctx_, "x"));
+  EXPECT_EQ(Get("QUARLE.000/user/notes.txt"), "notes");
+  EXPECT_EQ(Get("QUARLE.000/user/photo.jpg"), std::string(3000, 'p'));
+}
+
+TEST_F(CopyTest, LeftoversOfAnInterruptedRunAreRemovedAndNeverCopied) {
+  Put("QUARLE.000/user/a.txt", "a");
+  Put("QUARLE.000/user/b.txt.kvxtmp", "half a file");
+  WriteFile(pc_ + "/a.txt.kvxtmp", "half");
+  WriteFile(pc_ + "/mine.txt", "the user's own");
+  EXPECT_TRUE(CopyPersistentData(ctx_, "Z:" + pc_));
+  EXPECT_EQ(ReadFile(pc_ + "/a.txt"), "a");
+  EXPECT_EQ(ReadFile(pc_ + "/mine.txt"), "the user's own");
+  EXPECT_NE(access((pc_ + "/a.txt.kvxtmp").c_str(), F_OK), 0);
+  EXPECT_NE(access((pc_ + "/b.txt.kvxtmp").c_str(), F_OK), 0);
+  EXPECT_NE(access((pc_ + "/b.txt").c_str(), F_OK), 0);
+  // Nor does the reset take one from the persistent-settings folder.
+  PutAccount("john", "[john]\r\n");
+  Put("QUARLE.SYS/persist/set.cfg", "s");
+  Put("QUARLE.SYS/persist/set.cfg.KVXTMP", "half");
+  Put("QUARLE.000/john/old.kvxtmp", "half");
+  EXPECT_TRUE(DoResetUserCmd(ctx_, "john"));
+  EXPECT_EQ(Get("QUARLE.000/john/set.cfg"), "s");
+  EXPECT_NE(access(Vol("QUARLE.000/john/set.cfg.KVXTMP").c_str(), F_OK), 0);
+  EXPECT_NE(access(Vol("QUARLE.000/john/old.kvxtmp").c_str(), F_OK), 0);
 }
 
 TEST(CopyPercentage, CountsIn64Bits) {

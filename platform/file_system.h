@@ -19,6 +19,7 @@ inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
 // Error numbers of the system's "last error" that callers look at.
 inline constexpr int kErrorFileNotFound = 2;
 inline constexpr int kErrorAccessDenied = 5;
+inline constexpr int kErrorDiskFull = 112;
 
 // An open run-time stream on a file.
 class File {
@@ -80,6 +81,10 @@ class FileSystem {
   // Creates a new empty file "<prefix><hex>.tmp" in `folder` and names it.
   virtual bool CreateTempFile(const std::string& folder, const std::string& prefix,
                               std::string& path) = 0;
+  // Whether `a` and `b` name one existing file or folder, whatever the
+  // spelling (case, separators, "." and ".." segments, links): the same
+  // volume and file index. False when either cannot be reached.
+  virtual bool SameFile(const std::string& a, const std::string& b) = 0;
 };
 
 }  // namespace kvx

@@ -24,10 +24,14 @@ struct XmlParseError {
   long line = 0;
 };
 
+// The kinds of node the tool tells apart.
+enum class XmlNodeType { kElement, kText, kCData, kProcessingInstruction, kComment, kDocument, kOther };
+
 // One node of a loaded document; valid while its document lives.
 class XmlNode {
  public:
   virtual ~XmlNode() = default;
+  virtual XmlNodeType NodeType() = 0;
   // The qualified name of an element or attribute, the target of a
   // processing instruction, or the fixed names "#text", "#comment",
   // "#cdata-section", "#document".
@@ -41,9 +45,18 @@ class XmlNode {
   virtual std::unique_ptr<XmlNode> FirstChild() = 0;
   virtual std::unique_ptr<XmlNode> NextSibling() = 0;
   // The attribute map as (name with prefix, value with references
-  // resolved) pairs in the DOM's order, namespace declarations included.
+  // resolved) pairs in document order, namespace declarations included
+  // where the start tag writes them.
   // False for node kinds that carry no attribute map.
   virtual bool Attributes(std::vector<std::pair<std::string, std::string>>& out) = 0;
+  // The namespace URI of an element's name: "" when the name is in no
+  // namespace.
+  virtual std::string NamespaceUri() = 0;
+  // The namespace URIs of the attributes, one per entry of Attributes() and
+  // in its order: "" for an attribute without a prefix, the xmlns namespace
+  // "http://www.w3.org/2000/xmlns/" for a namespace declaration. False
+  // where Attributes() is false.
+  virtual bool AttributeNamespaceUris(std::vector<std::string>& out) = 0;
 };
 
 // The result of a selection, in document order.
@@ -89,7 +102,9 @@ class XmlDocument {
   // Off (the default): white-space-only text nodes are dropped.
   virtual void SetPreserveWhiteSpace(bool on) = 0;
   // Parses the file at `path` (a Windows path) and validates it. The
-  // outcome is in ParseError(); the result says the same.
+  // outcome is in ParseError(); the result says the same. The error's line
+  // counts CR LF, CR and LF alike, and its source text is that line decoded
+  // to UTF-8 (no byte-order mark), whatever the file's encoding.
   virtual bool Load(const std::string& path) = 0;
   virtual XmlParseError ParseError() = 0;
   // Runs an XPath 1.0 query from the document node. Null for an invalid

@@ -14,19 +14,25 @@ inline constexpr const char* kApplicationKeys[9] = {"MAIL",      "WEB",    "CHAT
                                                     "VOIP",      "RDESKTOP", "ICACLIENT",
                                                     "VMWARE",    "PHOTO",  "MUSIC"};
 
-// Rebuilds "~:\kvxaccounts.ini" from every account's file.
-void WriteAccountINIForRemote(ToolContext& ctx);
+// Rebuilds "~:\kvxaccounts.ini" from every account's file. False, with
+// the old combined file left as it was, when the new one could not be
+// built or put in place.
+bool WriteAccountINIForRemote(ToolContext& ctx);
+
+// The edits below work on a fresh working copy and put the file back whole;
+// each is false, the file left as it was, when a step fails (a read-only
+// file among them). A missing file is left missing, and that is no failure.
 
 // Puts the account's keyboard and language back to their restore values
-// and allows all nine applications. Always true.
+// and allows all nine applications.
 bool ResetAccountIni(ToolContext& ctx, const std::string& path, const std::string& section);
 
-// Writes the nine application switches of the account. Always true.
+// Writes the nine application switches of the account.
 bool WriteAccessSettings(ToolContext& ctx, const std::string& path, const int flags[9],
                          const std::string& section);
 
 // Sets "FirstTime" of section "User" to 1 in the file at `path`.
-void MarkFirstTime(ToolContext& ctx, const std::string& path);
+bool MarkFirstTime(ToolContext& ctx, const std::string& path);
 
 // Whether `text` fits a 256-character buffer with its terminator: what
 // ResetAccountIni's callers must check of the path and the section.

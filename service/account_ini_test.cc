@@ -103,6 +103,61 @@ TEST_F(AccountIniTest, MarkFirstTimeSetsTheUserSection) {
   EXPECT_EQ(Get("QUARLE.000/john/kvxaccount.ini"), Utf8Marked("[john]\r\n[User]\r\nFirstTime=1\r\n"));
 }
 
+TEST_F(AccountIniTest, OnlyAWorkingCopyMadeByThisEditIsWrittenBack) {
+  const std::string temp = files_.TempFolder() + "kvxaccount.ini";
+  const std::string stale = Utf8Marked("[john]\r\nPassword=stale\r\nMAIL=0\r\n");
+  const int flags[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+  // A folder without an account file gets none from a leftover copy.
+  MakeDirs(Vol("QUARLE.000/ghost"));
+  MakeDirs(machine_ / "temp");
+  WriteFile(machine_ / "temp/kvxaccount.ini", stale);
+  EXPECT_TRUE(WriteAccessSettings(ctx_, "~:\\QUARLE.000\\ghost\\kvxaccount.ini", flags, "ghost"));
+  EXPECT_NE(access(Vol("QUARLE.000/ghost/kvxaccount.ini").c_str(), F_OK), 0);
+  // A read-only leftover is replaced by a fresh copy of john's own file.
+  PutAccount("john", kMary);
+  WriteFile(machine_ / "temp/kvxaccount.ini", stale);
+  chmod((machine_ / "temp/kvxaccount.ini").c_str(), 0444);
+  EXPECT_TRUE(ResetAccountIni(ctx_, "~:\\QUARLE.000\\john\\kvxaccount.ini", "mary"));
+  const std::string john = Get("QUARLE.000/john/kvxaccount.ini");
+  EXPECT_NE(john.find("Password=pw"), std::string::npos) << john;
+  EXPECT_NE(john.find("MUSIC=1"), std::string::npos) << john;
+  EXPECT_EQ(files_.GetAttributes(temp), kInvalidAttributes);
+  // A working copy that cannot be made fresh stops the edit.
+  MakeDirs(machine_ / "temp/kvxaccount.ini");
+  EXPECT_FALSE(WriteAccessSettings(ctx_, "~:\\QUARLE.000\\john\\kvxaccount.ini", flags, "mary"));
+  EXPECT_EQ(Get("QUARLE.000/john/kvxaccount.ini"), john);
+}
+
+TEST_F(AccountIniTest, AReadOnlyAccountFileIsNotChanged) {
+  PutAccount("User", "[User]\r\nFirstTime=0\r\n");
+  chmod(Vol("QUARLE.000/User/kvxaccount.ini").c_str(), 0444);
+  const std::string before = Get("QUARLE.000/User/kvxaccount.ini");
+  const std::string path = "~:\\QUARLE.000\\User\\kvxaccount.ini";
+  const int flags[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
+  EXPECT_FALSE(MarkFirstTime(ctx_, path));
+  EXPECT_FALSE(ResetAccountIni(ctx_, path, "User"));
+  EXPECT_FALSE(WriteAccessSettings(ctx_, path, flags, "User"));
+  EXPECT_EQ(Get("QUARLE.000/User/kvxaccount.ini"), before);
+  EXPECT_EQ(files_.GetAttributes(path) & kAttrReadOnly, kAttrReadOnly);
+  EXPECT_EQ(files_.GetAttributes(files_.TempFolder() + "kvxaccount.ini"), kInvalidAttributes);
+}
+
+TEST_F(AccountIniTest, AStaleCombinedBuildIsNeverPublished) {
+  PutAccount("john", kJohn);
+  Put("kvxaccounts.ini", "old combined");
+  // A leftover UTF-16 copy in the account folder is not what is read.
+  Put("QUARLE.000/john/kvxaccount_unicode.ini", "\xFF\xFE[\0x\0]\0");
+  chmod(Vol("QUARLE.000/john/kvxaccount_unicode.ini").c_str(), 0444);
+  EXPECT_TRUE(WriteAccountINIForRemote(ctx_));
+  EXPECT_NE(Get("kvxaccounts.ini").find("[john]\r\nDataFolder="), std::string::npos);
+  EXPECT_NE(access(Vol("QUARLE.000/john/kvxaccount_unicode.ini").c_str(), F_OK), 0);
+  // A temp file that cannot be made fresh leaves the old combined file.
+  Put("kvxaccounts.ini", "old combined");
+  MakeDirs(machine_ / "temp/kvxaccounts.ini");
+  EXPECT_FALSE(WriteAccountINIForRemote(ctx_));
+  EXPECT_EQ(Get("kvxaccounts.ini"), "old combined");
+}
+
 TEST(ProfileBuffer, TextsOf256CharactersAndMoreDoNotFit) {
   EXPECT_TRUE(FitsProfileBuffer(std::string(255, 'a')));
   EXPECT_FALSE(FitsProfileBuffer(std::string(256, 'a')));

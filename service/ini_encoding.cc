@@ -19,23 +19,15 @@ bool ReadSmallFile(ToolContext& ctx, const std::string& path, std::string& bytes
   return size == 0 || file->Read(bytes.data(), size) == size;
 }
 
-// Writes `bytes` to a file beside `path` and puts it in `path`'s place, so
-// that `path` holds its old content or all of the new. `first` is written
-// first; `first_ok` says whether that part was written.
+// Writes `first` and `rest` as the whole of `path`, which keeps its old
+// content on failure. `first_ok` says whether `first` was written.
 bool ReplaceWhole(ToolContext& ctx, const std::string& path, const std::string& first,
                   const std::string& rest, bool* first_ok) {
-  const std::string temp = path + ".kvxnew";
-  std::unique_ptr<File> out = ctx.files.Open(temp, "wb", nullptr);
-  if (!out) return false;
-  const bool mark = out->Write(first.data(), first.size());
-  if (first_ok) *first_ok = mark;
-  const bool ok = mark && out->Write(rest.data(), rest.size()) && out->Flush();
-  out.reset();
-  if (!ok || !ctx.files.ReplaceFile(temp, path)) {
-    ctx.files.DeleteFile(temp);
-    return false;
-  }
-  return true;
+  return WriteWholeFile(ctx.files, path, [&](File& out) {
+    const bool mark = out.Write(first.data(), first.size());
+    if (first_ok) *first_ok = mark;
+    return mark && out.Write(rest.data(), rest.size());
+  });
 }
 
 // The UTF-16 of a UTF-8 file's bytes, its mark left out.
@@ -80,10 +72,7 @@ bool CopyUtf8AsUnicode(ToolContext& ctx, const std::string& source, const std::s
 }
 
 bool CreateUnicodeIni(ToolContext& ctx, const std::string& path) {
-  std::unique_ptr<File> out = ctx.files.Open(path, "wb", nullptr);
-  if (!out) return false;
-  out->Write("\xFF\xFE", 2);
-  return true;
+  return ReplaceWhole(ctx, path, "\xFF\xFE", "", nullptr);
 }
 
 bool CopyFileBuffered(ToolContext& ctx, const std::string& source, const std::string& destination,
@@ -94,46 +83,15 @@ bool CopyFileBuffered(ToolContext& ctx, const std::string& source, const std::st
     if (error) *error = err;
     return false;
   }
-  // A read-only destination refuses to be written, as the system's own
-  // open for writing would.
-  const uint32_t attributes = ctx.files.GetAttributes(destination);
-  if (attributes != kInvalidAttributes && (attributes & (kAttrReadOnly | kAttrDirectory))) {
-    if (error) *error = kErrorAccessDenied;
-    return false;
-  }
-  const std::string temp = destination + ".kvxtmp";
-  std::unique_ptr<File> out = ctx.files.Open(temp, "wb", &err);
-  if (!out) {
-    if (error) *error = err;
-    return false;
-  }
-  // Not cleared: a read fills what the write then takes, so a small file
-  // touches only the pages it needs.
-  std::unique_ptr<char[]> buffer(new char[kCopyChunk]);
-  bool complete = true;
-  for (;;) {
-    const size_t n = in->Read(buffer.get(), kCopyChunk);
-    if (n == 0) {
-      complete = !in->Error();
-      break;
-    }
-    const bool written = out->Write(buffer.get(), n);
-    Diag(ctx.debug, "Read buffer count : %d, and Write buffer size: %d", static_cast<int>(n),
-         written ? static_cast<int>(n) : 0);
-    if (!written) {
-      complete = false;
-      break;
-    }
-  }
-  complete = out->Flush() && complete;
-  out.reset();
-  in.reset();
-  if (!complete || !ctx.files.ReplaceFile(temp, destination)) {
-    ctx.files.DeleteFile(temp);
-    if (error) *error = 112;  // ERROR_DISK_FULL: the copy could not be completed
-    return false;
-  }
-  return true;
+  return WriteWholeFile(
+      ctx.files, destination,
+      [&](File& out) {
+        return CopyChunks(*in, out, [&](size_t n, bool written) {
+          Diag(ctx.debug, "Read buffer count : %d, and Write buffer size: %d", static_cast<int>(n),
+               written ? static_cast<int>(n) : 0);
+        });
+      },
+      error);
 }
 
 }  // namespace kvx

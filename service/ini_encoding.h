@@ -7,11 +7,11 @@
 #include <string>
 
 #include "core/tool_context.h"
+#include "core/whole_file.h"
 
 namespace kvx {
 
 inline constexpr uint64_t kMaxConvertedFile = 1u << 20;
-inline constexpr size_t kCopyChunk = 1u << 20;
 
 // Rewrites a UTF-16 file (mark FF FE, or FE FF for big-endian) as UTF-8
 // with its mark. False, the file untouched, for anything else.

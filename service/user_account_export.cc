@@ -26,18 +26,21 @@ void CUserAccountExport::ExportLocalAccountsLogonedEver(const std::string& root,
   int64_t latest = 0;
   default_user_.clear();
   std::string temp;
-  ctx_.files.CreateTempFile(ctx_.files.TempFolder(), "QZR", temp);
-
   std::vector<FindEntry> entries;
-  if (!ctx_.files.FindFiles(settings + "*", entries)) {
+  if (!ctx_.files.CreateTempFile(ctx_.files.TempFolder(), "QZR", temp)) {
+    // Without a file of its own the export would read another's.
+    ctx_.debug.Write("Failed to create the temp file!");
+    temp.clear();
+  } else if (!ctx_.files.FindFiles(settings + "*", entries)) {
     ctx_.debug.Write("Failed to enum files!");
   } else {
     for (const FindEntry& entry : entries) {
       if (!(entry.attributes & kAttrDirectory) || entry.name == "." || entry.name == "..") continue;
       const std::string ini = settings + entry.name + "\\" + ini_name;
-      CopyUtf8AsUnicode(ctx_, ini, temp);
+      // Only a copy made from this folder's file is read.
+      const bool copied = CopyUtf8AsUnicode(ctx_, ini, temp);
       std::u16string buffer;
-      ctx_.profile.GetSectionNames(buffer, 520, temp);
+      if (copied) ctx_.profile.GetSectionNames(buffer, 520, temp);
       const std::vector<std::string> sections = SplitSectionNames(buffer);
       bool listed = !sections.empty();
       if (listed && !include_all && sections[0] == "User") {

@@ -86,9 +86,17 @@ class MemoryFiles : public FileSystem {
   bool DeleteFile(const std::string& path) override { return files.erase(path) > 0; }
   bool RemoveDirectory(const std::string&) override { return false; }
   bool CreateDirectory(const std::string&) override { return false; }
-  bool ReplaceFile(const std::string&, const std::string&) override { return false; }
+  bool ReplaceFile(const std::string& from, const std::string& to) override {
+    if (!files.count(from)) return false;
+    files[to] = files[from];
+    files.erase(from);
+    return true;
+  }
   std::string TempFolder() override { return "C:\\Temp\\"; }
   bool CreateTempFile(const std::string&, const std::string&, std::string&) override { return false; }
+  bool SameFile(const std::string& a, const std::string& b) override {
+    return a == b && files.count(a) > 0;
+  }
   std::map<std::string, std::string> files;
   std::vector<std::string> refused;  // paths whose open fails
 };

@@ -1,6 +1,7 @@
 #include "xml/command_store.h"
 
 #include <functional>
+#include <map>
 
 #include "core/diag.h"
 #include "core/path_exists.h"
@@ -21,12 +22,52 @@ bool CmdsPath(ToolContext& ctx, const char* name, std::string& path) {
   return true;
 }
 
-// A record element: the record's name and attributes, no content.
+// The namespace a prefix ("" for the default) stands for at a record
+// element in a command-store file: only the frame's xsi is declared there.
+std::string FrameNamespace(const std::string& prefix) {
+  return prefix == "xsi" ? kSchemaInstance : "";
+}
+
+// The prefix of a qualified name, "" when it has none.
+std::string PrefixOf(const std::string& name) {
+  const size_t colon = name.find(':');
+  return colon == std::string::npos ? std::string() : name.substr(0, colon);
+}
+
+bool IsDeclaration(const std::string& name) {
+  return name == "xmlns" || PrefixOf(name) == "xmlns";
+}
+
+// A record element: the record's name and attributes, in the record's
+// order, no content. A prefix that the record uses without declaring it
+// itself (the command file declared it on an ancestor) is declared after
+// the record's own attributes, with the namespace it stood for, so that
+// the file reads again with the same names. Null when that namespace is
+// not known.
 std::unique_ptr<XmlElement> RecordElement(XmlDocument& doc, const XMLNode& record) {
   std::unique_ptr<XmlElement> e = doc.CreateElement(record.strNodeName);
   if (!e) return nullptr;
-  for (const XMLAttrib& a : record.vecAttribs)
+  std::map<std::string, std::string> declared;  // by the record itself
+  for (const XMLAttrib& a : record.vecAttribs) {
     if (!e->SetAttribute(a.strAttriName, a.strAttriValue)) return nullptr;
+    if (IsDeclaration(a.strAttriName))
+      declared[a.strAttriName == "xmlns" ? "" : a.strAttriName.substr(6)] = a.strAttriValue;
+  }
+  std::map<std::string, std::string> added;
+  auto needs = [&](const std::string& prefix, const std::string& uri) {
+    if (prefix == "xml" || declared.count(prefix) != 0) return true;
+    if (auto it = added.find(prefix); it != added.end()) return it->second == uri;
+    if (FrameNamespace(prefix) == uri) return true;
+    if (!prefix.empty() && uri.empty()) return false;  // a prefix of unknown meaning
+    added[prefix] = uri;
+    return e->SetAttribute(prefix.empty() ? "xmlns" : "xmlns:" + prefix, uri);
+  };
+  if (!needs(PrefixOf(record.strNodeName), record.strNamespaceUri)) return nullptr;
+  for (const XMLAttrib& a : record.vecAttribs) {
+    const std::string prefix = PrefixOf(a.strAttriName);
+    if (!prefix.empty() && !IsDeclaration(a.strAttriName) && !needs(prefix, a.strAttriNamespaceUri))
+      return nullptr;
+  }
   return e;
 }
 
@@ -61,8 +102,14 @@ bool WriteCmdStore(ToolContext& ctx, const std::string& path, FolderMessages mes
       return false;
     }
   }
+  // The flash system must be able to read what is left for it: the file
+  // replaces the old one only after it has loaded again.
   const std::string temp = path + ".kvxtmp";
-  if (!doc->Save(temp) || !ctx.files.ReplaceFile(temp, path)) {
+  std::unique_ptr<XmlDocument> check = ctx.xml.CreateDocument(XmlClassVersion::k60);
+  if (!doc->Save(temp) || !check || !check->Load(temp) || !ctx.files.ReplaceFile(temp, path)) {
+    if (check && check->ParseError().code != 0)
+      Diag(ctx.debug, "The command-store file %s does not load again: %s", path.c_str(),
+           check->ParseError().reason.c_str());
     ctx.files.DeleteFile(temp);
     return false;
   }

@@ -112,19 +112,88 @@ TEST_F(SelectTest, ReferencesInAttributesAreResolved) {
   EXPECT_EQ(list[0].vecAttribs[1].strAttriValue, "a&b");
 }
 
+std::vector<std::string> AttributeTexts(const XMLNode& n) {
+  std::vector<std::string> out;
+  for (const XMLAttrib& a : n.vecAttribs)
+    out.push_back(a.strAttriName + "=" + a.strAttriValue + "@" + a.strAttriNamespaceUri);
+  return out;
+}
+
+const char kXmlns[] = "@http://www.w3.org/2000/xmlns/";
+
 TEST_F(SelectTest, OtherNodeKindsKeepTheirFixedNames) {
   XMLNodeList list = Select(
-      "<remoteCmd xmlns:p='urn:p'><configPassword><!--note--><![CDATA[x<y]]><?pi data?>"
+      "<remoteCmd xmlns:p='urn:p'><configPassword><![CDATA[x<y]]>"
       "<p:len p:min='8'/></configPassword></remoteCmd>",
       "(//configPassword)[last()]");
-  ASSERT_EQ(list.size(), 4u);
-  EXPECT_EQ(list[0].strNodeName, "#comment");
-  EXPECT_EQ(list[1].strNodeName, "#cdata-section");
-  EXPECT_EQ(list[1].strNodeValue, "x<y");
-  EXPECT_EQ(list[2].strNodeName, "pi");
-  EXPECT_EQ(list[3].strNodeName, "p:len");
-  ASSERT_EQ(list[3].vecAttribs.size(), 1u);
-  EXPECT_EQ(list[3].vecAttribs[0].strAttriName, "p:min");
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].strNodeName, "#cdata-section");
+  EXPECT_EQ(list[0].strNodeValue, "x<y");
+  EXPECT_EQ(list[1].strNodeName, "p:len");
+  EXPECT_EQ(list[1].strNamespaceUri, "urn:p");
+  EXPECT_EQ(AttributeTexts(list[1]), std::vector<std::string>{"p:min=8@urn:p"});
+}
+
+// A comment or processing instruction changes nothing a command says.
+TEST_F(SelectTest, CommentsAndProcessingInstructionsAreNoPartOfACommand) {
+  const std::string doc =
+      "<remoteCmd>"
+      "<configPassword minLength='8'><!-- strong enough --></configPassword>"
+      "<configPower><!--c--><?pi x?><ac s='1'/><!--d--><dc/><?end?></configPower>"
+      "<singleUser action='deleteUser' user='john'><!-- leaving --></singleUser>"
+      "</remoteCmd>";
+  XMLNodeList list = Select(doc, "(//configPassword)[last()]");
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].strNodeName, "configPassword");
+  ASSERT_EQ(list[0].vecAttribs.size(), 1u);
+  EXPECT_EQ(list[0].vecAttribs[0].strAttriValue, "8");
+  EXPECT_EQ(debug.lines[2], "Not hasChildNodes.");
+
+  list = Select(doc, "(//configPower)[last()]");
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].strNodeName, "ac");
+  EXPECT_EQ(list[1].strNodeName, "dc");
+
+  list = Select(doc, "//singleUser");
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].strNodeName, "singleUser");
+  ASSERT_EQ(list[0].vecAttribs.size(), 2u);
+  EXPECT_EQ(list[0].vecAttribs[1].strAttriValue, "john");
+}
+
+// Declarations come among the attributes where the start tag writes them,
+// each with the namespace its name stands for.
+TEST_F(SelectTest, DeclarationsStandWhereTheyAreWritten) {
+  XMLNodeList list = Select(
+      "<remoteCmd><configRadio wlan=\"on\" xmlns:p=\"urn:p\" p:band=\"5\"/></remoteCmd>",
+      "//configRadio");
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(AttributeTexts(list[0]), (std::vector<std::string>{
+                                         "wlan=on@", std::string("xmlns:p=urn:p") + kXmlns,
+                                         "p:band=5@urn:p"}));
+
+  // Any mix, over several lines, with a default namespace, and values that
+  // hold what looks like markup.
+  list = Select(
+      "<remoteCmd><configPower>\n<ac x='a=\"b\" /' \n xmlns:q = \"urn:q\"\tq:y='>'"
+      " xmlns='urn:d' z=\"3\"/></configPower></remoteCmd>",
+      "(//configPower)[last()]");
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].strNamespaceUri, "urn:d");
+  EXPECT_EQ(AttributeTexts(list[0]),
+            (std::vector<std::string>{"x=a=\"b\" /@", std::string("xmlns:q=urn:q") + kXmlns,
+                                      "q:y=>@urn:q", std::string("xmlns=urn:d") + kXmlns, "z=3@"}));
+
+  // An element that comes from an entity keeps its order as well, each time
+  // the entity is used.
+  list = Select(
+      "<!DOCTYPE remoteCmd [<!ENTITY r '<configRadio a=\"1\" xmlns:p=\"urn:p\" p:b=\"2\"/>'>]>"
+      "<remoteCmd>&r;&r;</remoteCmd>",
+      "//configRadio");
+  ASSERT_EQ(list.size(), 2u);
+  for (const XMLNode& n : list)
+    EXPECT_EQ(AttributeTexts(n), (std::vector<std::string>{
+                                     "a=1@", std::string("xmlns:p=urn:p") + kXmlns, "p:b=2@urn:p"}));
 }
 
 TEST_F(SelectTest, NamespaceDeclarationsAreAttributes) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
+#include "core/utf.h"
 #include "platform/libxml2/xml_dom_libxml2.h"
 #include "platform/posix/file_system_posix.h"
 #include "tests/fakes.h"
@@ -230,6 +233,96 @@ TEST_F(LoaderTest, HostileDocumentsEndCleanly) {
   static const char kGarbage[] = "\x00\xff\xfe garbage \x01\x02";
   WriteFile(dir / "garbage.xml", std::string(kGarbage, sizeof kGarbage - 1));
   EXPECT_FALSE(Load("garbage.xml"));
+}
+
+// The report's "Source:" is the offending line as an editor shows it, and
+// "Line:" its number, whatever the encoding and line ends of the file.
+TEST_F(LoaderTest, TheReportShowsTheDecodedLineAndItsNumber) {
+  const std::string lines[] = {"<remoteCmd>", "<singleUser action='x' user='Jörg'/>",
+                               "<deleteEverything größe='1'/>", "</remoteCmd>"};
+  auto joined = [&](const std::string& end) {
+    std::string text;
+    for (const std::string& l : lines) text += l + end;
+    return text;
+  };
+  const std::string expected = "\nSource: <deleteEverything größe='1'/>\nLine: 3\n";
+  const std::u16string wide = Utf8ToUtf16(joined("\r\n"));
+  const std::map<std::string, std::string> files = {
+      {"utf16le.xml", "\xFF\xFE" + EncodeUtf16Bytes(wide, true)},
+      {"utf16be.xml", "\xFE\xFF" + EncodeUtf16Bytes(wide, false)},
+      {"cr.xml", joined("\r")},
+      {"crlf.xml", joined("\r\n")},
+      {"mark.xml", "\xEF\xBB\xBF" + joined("\n")},
+  };
+  for (const auto& [name, bytes] : files) {
+    WriteFile(dir / name, bytes);
+    EXPECT_FALSE(Load(name));
+    EXPECT_NE(text.find(expected), std::string::npos) << name << ": " << text;
+  }
+
+  // A declared single-byte encoding; the declaration is line 1.
+  WriteFile(dir / "latin1.xml",
+            "<?xml version='1.0' encoding='ISO-8859-1'?>\n<remoteCmd>\n<deleteEverything gr\xF6\xDF" "e='1'/>\n</remoteCmd>\n");
+  EXPECT_FALSE(Load("latin1.xml"));
+  EXPECT_NE(text.find("\nSource: <deleteEverything größe='1'/>\nLine: 3\n"), std::string::npos) << text;
+
+  // A malformed UTF-16 file, and a mark before an error on the first line.
+  WriteFile(dir / "bad16.xml", "\xFF\xFE" + EncodeUtf16Bytes(u"<remoteCmd>\n<singleUser>\n</remoteCmd>"));
+  EXPECT_FALSE(Load("bad16.xml"));
+  EXPECT_NE(text.find("\nSource: </remoteCmd>\nLine: 3\n"), std::string::npos) << text;
+  WriteFile(dir / "first.xml", "\xEF\xBB\xBF<remoteCmd><deleteEverything/></remoteCmd>");
+  EXPECT_FALSE(Load("first.xml"));
+  EXPECT_NE(text.find("\nSource: <remoteCmd><deleteEverything/></remoteCmd>\nLine: 1\n"),
+            std::string::npos) << text;
+
+  // Bytes that are not text of the file's encoding end the load with the
+  // line they stand on; an unknown encoding with the declaration's line.
+  WriteFile(dir / "odd16.xml", "\xFF\xFE" + EncodeUtf16Bytes(u"<remoteCmd>\n<a/>") +
+                                std::string("\x00\xD8<\x00", 4));
+  EXPECT_FALSE(Load("odd16.xml"));
+  EXPECT_NE(text.find("\nLine: 2\n"), std::string::npos) << text;
+  WriteFile(dir / "unknown.xml", "<?xml version='1.0' encoding='x-no-such'?>\n<remoteCmd/>");
+  EXPECT_FALSE(Load("unknown.xml"));
+  EXPECT_NE(text.find("Reason: Unsupported encoding x-no-such\nSource: <?xml version='1.0' "
+                      "encoding='x-no-such'?>\nLine: 1\n"),
+            std::string::npos) << text;
+}
+
+TEST_F(LoaderTest, TheReportCountsLinesPastEntitiesAndFarDown) {
+  // An element that an entity brings stands on the line of the reference.
+  WriteFile(dir / "entity.xml",
+            "<!DOCTYPE remoteCmd [\n<!ENTITY e '\n\n<deleteEverything/>'>\n]>\n<remoteCmd>\n"
+            "<allUser action='resetUser'/>\n  &e;\n</remoteCmd>\n");
+  EXPECT_FALSE(Load("entity.xml"));
+  EXPECT_NE(text.find("\nSource:   &e;\nLine: 8\n"), std::string::npos) << text;
+
+  std::string far = "<remoteCmd>";
+  for (int i = 0; i < 70000; ++i) far += "\n";
+  far += std::string(100000, ' ') + "<deleteEverything/></remoteCmd>";
+  WriteFile(dir / "far.xml", far);
+  EXPECT_FALSE(Load("far.xml"));
+  EXPECT_NE(text.find("\nSource: " + std::string(100000, ' ') + "<deleteEverything/></remoteCmd>\nLine: 70001\n"),
+            std::string::npos) << text.substr(0, 300);
+}
+
+TEST_F(LoaderTest, FilesInOtherEncodingsLoad) {
+  const std::string doc = "<remoteCmd>\r\n<singleUser action='resetUser' user='Jörg'/></remoteCmd>";
+  WriteFile(dir / "le.xml", "\xFF\xFE" + EncodeUtf16Bytes(Utf8ToUtf16(doc)));
+  WriteFile(dir / "be.xml", "\xFE\xFF" + EncodeUtf16Bytes(Utf8ToUtf16("<?xml version='1.0' encoding='UTF-16'?>" + doc), false));
+  WriteFile(dir / "latin1.xml", "<?xml version='1.0' encoding='ISO-8859-1'?><remoteCmd><singleUser action='resetUser' user='J\xF6rg'/></remoteCmd>");
+  // An entity reads in the encoding it declares itself.
+  WriteFile(dir / "part.ent", "<?xml encoding='ISO-8859-1'?><singleUser action='resetUser' user='J\xF6rg'/>");
+  WriteFile(dir / "entity.xml", "\xFF\xFE" + EncodeUtf16Bytes(u"<?xml version='1.0' encoding='UTF-16'?>"
+      u"<!DOCTYPE remoteCmd [<!ENTITY p SYSTEM 'part.ent'>]><remoteCmd>&p;</remoteCmd>"));
+  for (const char* name : {"le.xml", "be.xml", "latin1.xml", "entity.xml"}) {
+    ASSERT_TRUE(Load(name)) << name << ": " << text;
+    auto list = document->SelectNodes("//singleUser");
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->Length(), 1);
+    std::vector<std::pair<std::string, std::string>> attributes;
+    ASSERT_TRUE(list->Item(0)->Attributes(attributes));
+    EXPECT_EQ(attributes.at(1).second, "Jörg") << name;
+  }
 }
 
 }  // namespace

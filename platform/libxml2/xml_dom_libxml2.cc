@@ -1,5 +1,7 @@
 #include "platform/libxml2/xml_dom_libxml2.h"
 
+#include <libxml/SAX2.h>
+#include <libxml/encoding.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
@@ -12,11 +14,14 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 
 #include "core/format.h"
+#include "core/utf.h"
 
 namespace kvx {
 
@@ -61,9 +66,16 @@ struct ErrorSink {
     int code = 0;
     std::string message;
     long line = 0;
+    std::string file;  // the file the line counts in; "" for the command file
   };
   Entry error, warning;
   bool have = false;  // an error (not a warning) was seen
+  // The parse of the command file itself. An error met while the content of
+  // an entity is parsed (libxml2 gives it a parser of its own) is placed on
+  // the command file's line that holds the reference.
+  xmlParserCtxtPtr main = nullptr;
+  // The lines of the elements of the tree being validated.
+  const std::unordered_map<const xmlNode*, long>* lines = nullptr;
 
   static void Collect(void* self, xmlErrorPtr e) {
     auto* sink = static_cast<ErrorSink*>(self);
@@ -77,11 +89,21 @@ struct ErrorSink {
     while (!slot.message.empty() && (slot.message.back() == '\n' || slot.message.back() == ' '))
       slot.message.pop_back();
     slot.line = e->line;
+    slot.file = e->file != nullptr ? e->file : "";
+    xmlParserCtxtPtr main = sink->main;
+    if (main != nullptr && e->ctxt != nullptr && e->ctxt != main && main->input != nullptr) {
+      slot.line = main->input->line;
+      slot.file.clear();
+    }
+    if (sink->lines != nullptr && e->node != nullptr) {
+      auto it = sink->lines->find(static_cast<const xmlNode*>(e->node));
+      if (it != sink->lines->end()) slot.line = it->second;
+    }
     sink->have = sink->error.have;
   }
 
   void Set(int domain, int code, std::string message, long line) {
-    error = Entry{true, domain, code, std::move(message), line};
+    error = Entry{true, domain, code, std::move(message), line, std::string()};
     have = true;
   }
 
@@ -93,31 +115,275 @@ struct ErrorSink {
   }
 };
 
-// The text of line `line` (from 1) of the file, without its line end.
-std::string SourceLine(const std::string& native, long line) {
-  if (line <= 0) return std::string();
+// The whole file, or false with errno set.
+bool ReadWholeFile(const std::string& native, std::string& bytes) {
   FILE* f = std::fopen(native.c_str(), "rbe");
-  if (f == nullptr) return std::string();
-  std::string text;
-  long current = 1;
-  int c;
-  while ((c = std::fgetc(f)) != EOF) {
-    if (c == '\n') {
-      if (current == line) break;
-      ++current;
-      continue;
-    }
-    if (current == line) text += static_cast<char>(c);
-  }
+  if (f == nullptr) return false;
+  bytes.clear();
+  char chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
+  const bool ok = std::ferror(f) == 0;
+  const int saved = errno;
   std::fclose(f);
-  if (!text.empty() && text.back() == '\r') text.pop_back();
-  return text;
+  errno = saved;
+  return ok;
+}
+
+bool IsXmlBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Finds the value of the encoding pseudo-attribute of an XML declaration
+// at the start of `text` (in an encoding that writes ASCII as ASCII): its
+// offset and length. False when there is none.
+bool FindDeclaredEncoding(const std::string& text, size_t& pos, size_t& length) {
+  if (text.size() < 6 || text.compare(0, 5, "<?xml") != 0 || !IsXmlBlank(text[5])) return false;
+  const size_t close = text.find("?>");
+  const size_t limit = close == std::string::npos ? text.size() : close;
+  pos = text.find("encoding");
+  if (pos == std::string::npos || pos >= limit) return false;
+  pos += 8;
+  auto blanks = [&] {
+    while (pos < limit && IsXmlBlank(text[pos])) ++pos;
+  };
+  blanks();
+  if (pos >= limit || text[pos] != '=') return false;
+  ++pos;
+  blanks();
+  if (pos >= limit || (text[pos] != '"' && text[pos] != '\'')) return false;
+  const size_t end = text.find(text[pos], pos + 1);
+  if (end == std::string::npos || end >= limit) return false;
+  ++pos;
+  length = end - pos;
+  return true;
+}
+
+std::string DeclaredEncoding(const std::string& text) {
+  size_t pos = 0, length = 0;
+  return FindDeclaredEncoding(text, pos, length) ? text.substr(pos, length) : std::string();
+}
+
+// A file's text as the parser reads it: decoded to UTF-8 from the encoding
+// its byte-order mark, its first bytes or its declaration name, without
+// the mark, and with every line end (CR LF, CR, LF) made one LF, which is
+// what an XML processor reads anyway. Counting LFs in it gives the line
+// numbers an editor shows.
+struct DecodedText {
+  bool ok = false;
+  std::string text;    // up to the failure when not ok
+  std::string reason;  // why not ok
+  int domain = 0;
+  int code = 0;
+};
+
+DecodedText DecodeXmlFile(const std::string& bytes) {
+  DecodedText out;
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  const int probe = static_cast<int>(bytes.size() < 4 ? bytes.size() : 4);
+  const xmlCharEncoding detected = xmlDetectCharEncoding(data, probe);
+  xmlCharEncodingHandlerPtr handler = nullptr;
+  std::string unsupported;
+  if (detected == XML_CHAR_ENCODING_NONE || detected == XML_CHAR_ENCODING_UTF8) {
+    // A UTF-8 mark decides; otherwise the declaration may name another
+    // encoding that writes ASCII as ASCII.
+    const bool mark = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    const std::string name = mark ? std::string() : DeclaredEncoding(bytes);
+    const xmlCharEncoding named =
+        name.empty() ? XML_CHAR_ENCODING_UTF8 : xmlParseCharEncoding(name.c_str());
+    // A label of a two- or four-byte encoding on bytes that read as ASCII
+    // cannot be true; the bytes decide, as they do for the parser.
+    const bool wide = named == XML_CHAR_ENCODING_UTF16LE || named == XML_CHAR_ENCODING_UTF16BE ||
+                      named == XML_CHAR_ENCODING_UCS4LE || named == XML_CHAR_ENCODING_UCS4BE ||
+                      named == XML_CHAR_ENCODING_UCS2;
+    if (!name.empty() && named != XML_CHAR_ENCODING_UTF8 && !wide) {
+      handler = xmlFindCharEncodingHandler(name.c_str());
+      if (handler == nullptr) unsupported = name;
+    }
+  } else {
+    handler = xmlGetCharEncodingHandler(detected);
+    if (handler == nullptr) unsupported = ToString(BAD_CAST xmlGetCharEncodingName(detected));
+  }
+  std::string utf8;
+  bool converted = unsupported.empty();
+  if (handler == nullptr) {
+    utf8 = bytes;
+  } else {
+    xmlBufferPtr in = xmlBufferCreate();
+    xmlBufferPtr result = xmlBufferCreate();
+    converted = in != nullptr && result != nullptr &&
+                xmlBufferAdd(in, data, static_cast<int>(bytes.size())) == 0;
+    // Converts as far as the bytes are text of the encoding.
+    while (converted && xmlBufferLength(in) > 0) {
+      const int before = xmlBufferLength(in);
+      const int rc = xmlCharEncInFunc(handler, result, in);
+      if (rc == -2) converted = false;
+      else if (xmlBufferLength(in) == before) converted = false;  // a cut last character
+    }
+    if (result != nullptr) utf8.assign(reinterpret_cast<const char*>(xmlBufferContent(result)),
+                                       static_cast<size_t>(xmlBufferLength(result)));
+    xmlBufferFree(result);
+    xmlBufferFree(in);
+    xmlCharEncCloseFunc(handler);
+  }
+  if (utf8.compare(0, 3, "\xEF\xBB\xBF") == 0) utf8.erase(0, 3);
+  out.text.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    if (utf8[i] != '\r') {
+      out.text += utf8[i];
+    } else {
+      out.text += '\n';
+      if (i + 1 < utf8.size() && utf8[i + 1] == '\n') ++i;
+    }
+  }
+  out.ok = converted;
+  if (!unsupported.empty()) {
+    out.domain = XML_FROM_PARSER;
+    out.code = XML_ERR_UNSUPPORTED_ENCODING;
+    out.reason = "Unsupported encoding " + unsupported;
+  } else if (!converted) {
+    out.domain = XML_FROM_I18N;
+    out.code = XML_I18N_CONV_FAILED;
+    out.reason = "input conversion failed due to input error";
+  }
+  return out;
+}
+
+// The number of lines of decoded text (a final line without its LF
+// counts).
+long LineCount(const std::string& text) {
+  long lines = 1;
+  for (char c : text)
+    if (c == '\n') ++lines;
+  return lines;
+}
+
+// Line `line` (from 1) of decoded text, as text fit for a report: ill-formed
+// UTF-8 and NULs become U+FFFD.
+std::string LineOf(const std::string& text, long line) {
+  if (line <= 0) return std::string();
+  size_t start = 0;
+  for (long current = 1; current < line; ++current) {
+    start = text.find('\n', start);
+    if (start == std::string::npos) return std::string();
+    ++start;
+  }
+  const size_t end = text.find('\n', start);
+  const std::string raw =
+      text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  std::string shown;
+  for (char c : Utf16ToUtf8(Utf8ToUtf16(raw))) {
+    if (c == '\0') shown += "\xEF\xBF\xBD";
+    else shown += c;
+  }
+  return shown;
+}
+
+std::string QualifiedName(const xmlNs* ns, const xmlChar* local) {
+  return ns != nullptr && ns->prefix != nullptr ? ToString(ns->prefix) + ":" + ToString(local)
+                                                : ToString(local);
+}
+
+std::string DeclarationName(const xmlNs* ns) {
+  return ns->prefix != nullptr ? "xmlns:" + ToString(ns->prefix) : "xmlns";
+}
+
+// What a parse learns that libxml2's tree does not keep.
+struct ParseRecord {
+  // The qualified names of the attributes and namespace declarations of a
+  // start tag, in the order they are written: libxml2 keeps declarations
+  // apart from attributes.
+  std::unordered_map<const xmlNode*, std::vector<std::string>> order;
+  // The same by the element's shape (its name and libxml2's lists), for
+  // the copies libxml2 makes when an entity is used again.
+  std::unordered_map<std::string, std::vector<std::string>> order_by_shape;
+  // The line of an element where libxml2 cannot store it (from 65535 on).
+  std::unordered_map<const xmlNode*, long> lines;
+
+  static std::string Shape(const xmlNode* node) {
+    std::string shape = QualifiedName(node->ns, node->name);
+    for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) shape += " " + DeclarationName(ns);
+    for (const xmlAttr* a = node->properties; a != nullptr; a = a->next)
+      shape += " " + QualifiedName(a->ns, a->name);
+    return shape;
+  }
+
+  // The written order of the element's names; null when libxml2's order
+  // is the written one.
+  const std::vector<std::string>* OrderOf(const xmlNode* node) const {
+    if (node->nsDef == nullptr || node->properties == nullptr) return nullptr;
+    if (auto it = order.find(node); it != order.end()) return &it->second;
+    if (auto it = order_by_shape.find(Shape(node)); it != order_by_shape.end()) return &it->second;
+    return nullptr;
+  }
+
+  void clear() {
+    order.clear();
+    order_by_shape.clear();
+    lines.clear();
+  }
+};
+
+// What the observing start-element handler needs; reached through the
+// parser's _private field, which libxml2 hands on to the parsers of
+// entity content.
+struct ParseObserver {
+  xmlParserCtxtPtr main = nullptr;
+  ParseRecord* record = nullptr;
+};
+
+// The names in the start tag that ends at the parser's cursor. A
+// well-formed start tag holds no "<" after its first character, so the
+// last "<" before the cursor opens it.
+std::vector<std::string> StartTagNames(xmlParserInputPtr input) {
+  std::vector<std::string> names;
+  if (input == nullptr || input->base == nullptr || input->cur == nullptr) return names;
+  const char* base = reinterpret_cast<const char*>(input->base);
+  const char* end = reinterpret_cast<const char*>(input->cur);
+  const char* p = end;
+  while (p > base && *(p - 1) != '<') --p;
+  if (p == base) return names;
+  while (p < end && !IsXmlBlank(*p) && *p != '/' && *p != '>') ++p;  // the element's name
+  while (p < end) {
+    while (p < end && IsXmlBlank(*p)) ++p;
+    if (p >= end || *p == '/' || *p == '>') break;
+    const char* name = p;
+    while (p < end && !IsXmlBlank(*p) && *p != '=') ++p;
+    names.emplace_back(name, p);
+    while (p < end && *p != '"' && *p != '\'') ++p;
+    if (p >= end) break;
+    const char quote = *p++;
+    while (p < end && *p != quote) ++p;
+    ++p;
+  }
+  return names;
+}
+
+void ObservingStartElementNs(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                             const xmlChar* uri, int nb_namespaces, const xmlChar** namespaces,
+                             int nb_attributes, int nb_defaulted, const xmlChar** attributes) {
+  xmlSAX2StartElementNs(ctx, localname, prefix, uri, nb_namespaces, namespaces, nb_attributes,
+                        nb_defaulted, attributes);
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  auto* observer = static_cast<ParseObserver*>(ctxt->_private);
+  xmlNodePtr node = ctxt->node;
+  if (observer == nullptr || node == nullptr || node->type != XML_ELEMENT_NODE) return;
+  ParseRecord& record = *observer->record;
+  if (nb_namespaces > 0 && nb_attributes > nb_defaulted) {
+    std::vector<std::string> names = StartTagNames(ctxt->input);
+    record.order_by_shape[ParseRecord::Shape(node)] = names;
+    record.order[node] = std::move(names);
+  }
+  // An element from the content of an entity counts as standing where the
+  // entity is referenced: its line is that of the reference.
+  xmlParserInputPtr at = ctxt != observer->main ? observer->main->input : ctxt->input;
+  if (at == nullptr) return;
+  node->line = static_cast<unsigned short>(at->line < 65535 ? at->line : 65535);
+  if (at->line >= 65535) record.lines[node] = at->line;
 }
 
 bool IsBlank(const xmlChar* s) {
   if (s == nullptr) return true;
   for (; *s; ++s)
-    if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r') return false;
+    if (!IsXmlBlank(static_cast<char>(*s))) return false;
   return true;
 }
 
@@ -136,17 +402,29 @@ void StripBlankText(xmlNodePtr node) {
   }
 }
 
+constexpr const char* kXmlnsNamespace = "http://www.w3.org/2000/xmlns/";
+
 class Libxml2Node : public XmlNode {
  public:
-  Libxml2Node(xmlDocPtr doc, xmlNodePtr node) : doc_(doc), node_(node) {}
+  Libxml2Node(xmlDocPtr doc, xmlNodePtr node, const ParseRecord* record)
+      : doc_(doc), node_(node), record_(record) {}
+
+  XmlNodeType NodeType() override {
+    switch (node_->type) {
+      case XML_ELEMENT_NODE: return XmlNodeType::kElement;
+      case XML_TEXT_NODE: return XmlNodeType::kText;
+      case XML_CDATA_SECTION_NODE: return XmlNodeType::kCData;
+      case XML_PI_NODE: return XmlNodeType::kProcessingInstruction;
+      case XML_COMMENT_NODE: return XmlNodeType::kComment;
+      case XML_DOCUMENT_NODE: return XmlNodeType::kDocument;
+      default: return XmlNodeType::kOther;
+    }
+  }
 
   std::string NodeName() override {
     switch (node_->type) {
       case XML_ELEMENT_NODE:
-      case XML_ATTRIBUTE_NODE:
-        if (node_->ns != nullptr && node_->ns->prefix != nullptr)
-          return ToString(node_->ns->prefix) + ":" + ToString(node_->name);
-        return ToString(node_->name);
+      case XML_ATTRIBUTE_NODE: return QualifiedName(node_->ns, node_->name);
       case XML_TEXT_NODE: return "#text";
       case XML_CDATA_SECTION_NODE: return "#cdata-section";
       case XML_COMMENT_NODE: return "#comment";
@@ -176,47 +454,88 @@ class Libxml2Node : public XmlNode {
 
   std::unique_ptr<XmlNode> FirstChild() override {
     if (!HasChildNodes()) return nullptr;
-    return std::make_unique<Libxml2Node>(doc_, node_->children);
+    return std::make_unique<Libxml2Node>(doc_, node_->children, record_);
   }
 
   std::unique_ptr<XmlNode> NextSibling() override {
     if (node_->next == nullptr) return nullptr;
-    return std::make_unique<Libxml2Node>(doc_, node_->next);
+    return std::make_unique<Libxml2Node>(doc_, node_->next, record_);
   }
 
   bool Attributes(std::vector<std::pair<std::string, std::string>>& out) override {
     out.clear();
     if (node_->type != XML_ELEMENT_NODE) return false;
-    for (xmlNsPtr ns = node_->nsDef; ns != nullptr; ns = ns->next)
-      out.emplace_back(ns->prefix ? "xmlns:" + ToString(ns->prefix) : "xmlns", ToString(ns->href));
-    for (xmlAttrPtr a = node_->properties; a != nullptr; a = a->next) {
-      std::string name = ToString(a->name);
-      if (a->ns != nullptr && a->ns->prefix != nullptr) name = ToString(a->ns->prefix) + ":" + name;
-      xmlChar* value = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(a));
-      out.emplace_back(std::move(name), ToString(value));
-      xmlFree(value);
-    }
+    for (Entry& e : Entries()) out.emplace_back(std::move(e.name), std::move(e.value));
+    return true;
+  }
+
+  std::string NamespaceUri() override {
+    if (node_->type != XML_ELEMENT_NODE && node_->type != XML_ATTRIBUTE_NODE) return std::string();
+    return node_->ns != nullptr ? ToString(node_->ns->href) : std::string();
+  }
+
+  bool AttributeNamespaceUris(std::vector<std::string>& out) override {
+    out.clear();
+    if (node_->type != XML_ELEMENT_NODE) return false;
+    for (Entry& e : Entries()) out.push_back(std::move(e.uri));
     return true;
   }
 
  private:
+  struct Entry {
+    std::string name, value, uri;
+    bool taken = false;
+  };
+
+  // The declarations and attributes in the order the start tag wrote them;
+  // what the tag did not write (defaults from a DTD) follows in libxml2's
+  // order.
+  std::vector<Entry> Entries() {
+    std::vector<Entry> all;
+    for (xmlNsPtr ns = node_->nsDef; ns != nullptr; ns = ns->next)
+      all.push_back({DeclarationName(ns), ToString(ns->href), kXmlnsNamespace});
+    for (xmlAttrPtr a = node_->properties; a != nullptr; a = a->next) {
+      std::string name = QualifiedName(a->ns, a->name);
+      xmlChar* value = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(a));
+      all.push_back({std::move(name), ToString(value), a->ns ? ToString(a->ns->href) : ""});
+      xmlFree(value);
+    }
+    const std::vector<std::string>* written = record_ != nullptr ? record_->OrderOf(node_) : nullptr;
+    if (written == nullptr) return all;
+    std::vector<Entry> ordered;
+    for (const std::string& name : *written) {
+      for (Entry& e : all) {
+        if (!e.taken && e.name == name) {
+          e.taken = true;
+          ordered.push_back(e);
+          break;
+        }
+      }
+    }
+    for (Entry& e : all)
+      if (!e.taken) ordered.push_back(std::move(e));
+    return ordered;
+  }
+
   xmlDocPtr doc_;
   xmlNodePtr node_;
+  const ParseRecord* record_;
 };
 
 class Libxml2NodeList : public XmlNodeList {
  public:
-  Libxml2NodeList(xmlDocPtr doc, std::vector<xmlNodePtr> nodes)
-      : doc_(doc), nodes_(std::move(nodes)) {}
+  Libxml2NodeList(xmlDocPtr doc, std::vector<xmlNodePtr> nodes, const ParseRecord* record)
+      : doc_(doc), nodes_(std::move(nodes)), record_(record) {}
   long Length() override { return static_cast<long>(nodes_.size()); }
   std::unique_ptr<XmlNode> Item(long index) override {
     if (index < 0 || index >= Length()) return nullptr;
-    return std::make_unique<Libxml2Node>(doc_, nodes_[static_cast<size_t>(index)]);
+    return std::make_unique<Libxml2Node>(doc_, nodes_[static_cast<size_t>(index)], record_);
   }
 
  private:
   xmlDocPtr doc_;
   std::vector<xmlNodePtr> nodes_;
+  const ParseRecord* record_;
 };
 
 class Libxml2Element : public XmlElement {
@@ -302,22 +621,57 @@ class Libxml2Document : public XmlDocument {
     if (!resolver_(path, native)) native = path;
 
     ErrorSink sink;
+    std::string bytes;
+    if (!ReadWholeFile(native, bytes)) {
+      sink.Set(XML_FROM_IO, XML_IO_LOAD_ERROR,
+               "failed to load external entity \"" + native + "\": " + std::strerror(errno), 0);
+      return Fail(sink, native, std::string());
+    }
+    // The parser reads the decoded text, so that its line numbers and the
+    // report's source line count every kind of line end, whatever the
+    // file's encoding.
+    const DecodedText decoded = DecodeXmlFile(bytes);
+    if (!decoded.ok) {
+      sink.Set(decoded.domain, decoded.code, decoded.reason,
+               decoded.code == XML_ERR_UNSUPPORTED_ENCODING ? 1 : LineCount(decoded.text));
+      return Fail(sink, native, decoded.text);
+    }
+    if (decoded.text.size() > static_cast<size_t>(INT_MAX)) {
+      sink.Set(XML_FROM_IO, XML_IO_EFBIG, "The document is too large.", 0);
+      return Fail(sink, native, std::string());
+    }
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
-    if (ctxt == nullptr) return Fail(sink, native, XML_FROM_MEMORY, XML_ERR_NO_MEMORY, "out of memory");
+    if (ctxt == nullptr) {
+      sink.Set(XML_FROM_MEMORY, XML_ERR_NO_MEMORY, "out of memory", 0);
+      return Fail(sink, native, decoded.text);
+    }
+    ParseObserver observer{ctxt, &record_};
+    ctxt->_private = &observer;
+    ctxt->sax->startElementNs = ObservingStartElementNs;
+    sink.main = ctxt;
+    sink.lines = &record_.lines;
+    // The text is UTF-8 now, and its declaration says so; entities keep
+    // the encodings they declare.
+    std::string parsed = decoded.text;
+    size_t at = 0, length = 0;
+    if (FindDeclaredEncoding(parsed, at, length)) parsed.replace(at, length, "UTF-8");
     int options = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
     if (resolve_externals_) options |= XML_PARSE_NOENT | XML_PARSE_DTDLOAD;
     // Blank text is not even built where libxml2 can tell it is ignorable;
     // the pass after the parse drops what it keeps.
     if (!preserve_white_space_) options |= XML_PARSE_NOBLANKS;
     xmlSetStructuredErrorFunc(&sink, ErrorSink::Collect);
-    doc_ = xmlCtxtReadFile(ctxt, native.c_str(), nullptr, options);
+    doc_ = xmlCtxtReadMemory(ctxt, parsed.data(), static_cast<int>(parsed.size()),
+                             native.c_str(), "UTF-8", options);
     const bool well_formed = ctxt->wellFormed != 0;
+    sink.main = nullptr;
     xmlFreeParserCtxt(ctxt);
     xmlSetStructuredErrorFunc(nullptr, IgnoreStructuredError);
 
     if (doc_ == nullptr || !well_formed || sink.have) {
       Free();
-      return Fail(sink, native, XML_FROM_PARSER, XML_ERR_DOCUMENT_EMPTY, "The document could not be loaded.");
+      if (!sink.have) sink.Set(XML_FROM_PARSER, XML_ERR_DOCUMENT_EMPTY, "The document could not be loaded.", 0);
+      return Fail(sink, native, decoded.text);
     }
     xmlNodePtr root = xmlDocGetRootElement(doc_);
     if (!preserve_white_space_ && root != nullptr) StripBlankText(root);
@@ -338,7 +692,7 @@ class Libxml2Document : public XmlDocument {
           sink.Set(XML_FROM_SCHEMASV, rc > 0 ? rc : XML_SCHEMAV_INTERNAL,
                    "The document is not valid against the schema.", 0);
       }
-      if (sink.have) return Fail(sink, native, 0, 0, "");
+      if (sink.have) return Fail(sink, native, decoded.text);
     }
     return true;
   }
@@ -383,7 +737,7 @@ class Libxml2Document : public XmlDocument {
       if (xmlNodeSetPtr set = result->nodesetval)
         for (int i = 0; i < set->nodeNr; ++i)
           if (set->nodeTab[i]->type != XML_NAMESPACE_DECL) nodes.push_back(set->nodeTab[i]);
-      list = std::make_unique<Libxml2NodeList>(doc_, std::move(nodes));
+      list = std::make_unique<Libxml2NodeList>(doc_, std::move(nodes), &record_);
     }
     xmlXPathFreeObject(result);
     xmlXPathFreeContext(ctx);
@@ -394,6 +748,7 @@ class Libxml2Document : public XmlDocument {
   void Free() {
     if (doc_ != nullptr) xmlFreeDoc(doc_);
     doc_ = nullptr;
+    record_.clear();
   }
 
   // The document being built, created on first use.
@@ -402,20 +757,21 @@ class Libxml2Document : public XmlDocument {
     return doc_;
   }
 
-  // Records the failure of a load: the sink's first error (or warning)
-  // wins over the fallback description.
-  bool Fail(const ErrorSink& sink, const std::string& native, int domain, int code,
-            const char* fallback) {
+  // Records the failure of a load from the sink's first error (or
+  // warning). The source line is taken from `text`, the decoded command
+  // file, or from the decoded file that the error names.
+  bool Fail(const ErrorSink& sink, const std::string& native, const std::string& text) {
     const ErrorSink::Entry* e = sink.Best();
-    error_.code = e ? Libxml2ErrorCode(e->domain, e->code) : Libxml2ErrorCode(domain, code);
-    error_.reason = e ? e->message : fallback;
-    error_.line = e ? e->line : 0;
-    if (e && e->domain == XML_FROM_IO && e->code == XML_IO_LOAD_ERROR) {
-      // libxml2 says only that it could not load the file; say why.
-      struct stat st;
-      if (stat(native.c_str(), &st) != 0) error_.reason += std::string(": ") + std::strerror(errno);
+    if (e == nullptr) return false;
+    error_.code = Libxml2ErrorCode(e->domain, e->code);
+    error_.reason = e->message;
+    error_.line = e->line;
+    std::string other;
+    if (!e->file.empty() && e->file != native && ReadWholeFile(e->file, other)) {
+      error_.src_text = LineOf(DecodeXmlFile(other).text, error_.line);
+    } else {
+      error_.src_text = LineOf(text, error_.line);
     }
-    error_.src_text = SourceLine(native, error_.line);
     return false;
   }
 
@@ -425,6 +781,7 @@ class Libxml2Document : public XmlDocument {
   bool resolve_externals_ = false;
   bool preserve_white_space_ = false;
   xmlDocPtr doc_ = nullptr;
+  ParseRecord record_;  // of doc_
   XmlParseError error_;
 };
 

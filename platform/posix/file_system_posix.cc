@@ -73,6 +73,19 @@ std::string BaseName(const std::string& native) {
   return slash == std::string::npos ? native : native.substr(slash + 1);
 }
 
+// A regular file its owner may not write: read-only, as Windows sees it.
+bool IsReadOnlyFile(const std::string& native) {
+  struct stat st;
+  return stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
+}
+
+// Keeps the map's index of the file's folder current after this process
+// made the file.
+void NoteCreatedFile(const PathMap& paths, const std::string& native) {
+  const size_t slash = native.rfind('/');
+  paths.NoteCreated(slash == 0 ? "/" : native.substr(0, slash), native.substr(slash + 1));
+}
+
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Whether the Windows path names the root of a drive ("~:", "C:\", "\").
@@ -135,7 +148,10 @@ int PosixFileSystem::Access(const std::string& path, int mode) {
   int how = 0;
   if (mode & 2) how |= W_OK;
   if (mode & 4) how |= R_OK;
-  return access(native.c_str(), how == 0 ? F_OK : how) == 0 ? 0 : errno;
+  if (access(native.c_str(), how == 0 ? F_OK : how) != 0) return errno;
+  // Root passes the system's check; a read-only file is still not writable.
+  if ((mode & 2) && IsReadOnlyFile(native)) return EACCES;
+  return 0;
 }
 
 std::unique_ptr<File> PosixFileSystem::Open(const std::string& path, const char* mode,
@@ -150,20 +166,23 @@ std::unique_ptr<File> PosixFileSystem::Open(const std::string& path, const char*
   for (const char* p = mode; *p; ++p)
     if (*p != 't') m += *p;
   struct stat st;
-  if (m[0] != 'r' && stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    if (error) *error = kErrorAccessDenied;
-    return nullptr;
+  const bool writes = m[0] != 'r' || m.find('+') != std::string::npos;
+  bool existed = m[0] == 'r';
+  if (writes && stat(native.c_str(), &st) == 0) {
+    existed = true;
+    // A folder is not opened for writing, nor is a read-only file, whoever
+    // runs the tool.
+    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) {
+      if (error) *error = kErrorAccessDenied;
+      return nullptr;
+    }
   }
-  const bool existed = m[0] == 'r' || access(native.c_str(), F_OK) == 0;
   FILE* f = std::fopen(native.c_str(), (m + "e").c_str());
   if (f == nullptr) {
     if (error) *error = WindowsErrorFromErrno(errno);
     return nullptr;
   }
-  if (!existed) {
-    const size_t slash = native.rfind('/');
-    paths_.NoteCreated(slash == 0 ? "/" : native.substr(0, slash), native.substr(slash + 1));
-  }
+  if (!existed) NoteCreatedFile(paths_, native);
   if (m[0] == 'r' && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
     std::fclose(f);
     if (error) *error = kErrorAccessDenied;
@@ -285,8 +304,27 @@ bool PosixFileSystem::ReplaceFile(const std::string& from, const std::string& to
   std::string a, b;
   if (!paths_.ToNative(from, a) || !paths_.ToNative(to, b)) return false;
   struct stat st;
-  if (stat(b.c_str(), &st) == 0) chmod(a.c_str(), st.st_mode & 07777);  // keeps its permissions
-  return rename(a.c_str(), b.c_str()) == 0;
+  const bool existed = lstat(b.c_str(), &st) == 0;
+  if (existed && (!S_ISLNK(st.st_mode) || stat(b.c_str(), &st) == 0)) {
+    // As on Windows: a read-only file or a folder is not replaced, even by
+    // root.
+    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) {
+      errno = EACCES;
+      return false;
+    }
+    chmod(a.c_str(), st.st_mode & 07777);  // keeps its permissions
+  }
+  if (rename(a.c_str(), b.c_str()) != 0) return false;
+  if (!existed) NoteCreatedFile(paths_, b);
+  return true;
+}
+
+bool PosixFileSystem::SameFile(const std::string& a, const std::string& b) {
+  std::string x, y;
+  if (!paths_.ToNative(a, x) || !paths_.ToNative(b, y)) return false;
+  struct stat sx, sy;
+  if (stat(x.c_str(), &sx) != 0 || stat(y.c_str(), &sy) != 0) return false;
+  return sx.st_dev == sy.st_dev && sx.st_ino == sy.st_ino;
 }
 
 std::string PosixFileSystem::TempFolder() {
@@ -311,6 +349,7 @@ bool PosixFileSystem::CreateTempFile(const std::string& folder, const std::strin
     const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       close(fd);
+      NoteCreatedFile(paths_, native);
       path = candidate;
       return true;
     }

@@ -31,6 +31,7 @@ class PosixFileSystem : public FileSystem {
   std::string TempFolder() override;
   bool CreateTempFile(const std::string& folder, const std::string& prefix,
                       std::string& path) override;
+  bool SameFile(const std::string& a, const std::string& b) override;
 
  private:
   const PathMap& paths_;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/text.h"
 #include "tests/temp_dir.h"
 
 namespace kvx {
@@ -95,6 +96,61 @@ TEST_F(PosixFilesTest, OpeningFoldersAndMissingFilesFails) {
   EXPECT_EQ(files.Open("Q:\\x", "rb", &error), nullptr);
   EXPECT_TRUE(MatchesMask("Abc.TXT", "a?c.*"));
   EXPECT_FALSE(MatchesMask("abd", "a?c"));
+}
+
+TEST_F(PosixFilesTest, AReadOnlyFileIsNotWrittenWhoeverRunsUs) {
+  WriteFile(volume / "ro.ini", "keep");
+  chmod((volume / "ro.ini").c_str(), 0444);
+  int error = 0;
+  for (const char* mode : {"wb", "w+", "ab", "r+b"}) {
+    error = 0;
+    EXPECT_EQ(files.Open("~:\\ro.ini", mode, &error), nullptr) << mode;
+    EXPECT_EQ(error, kErrorAccessDenied) << mode;
+  }
+  EXPECT_NE(files.Open("~:\\ro.ini", "rb", &error), nullptr);
+  EXPECT_EQ(files.Access("~:\\ro.ini", 2), EACCES);
+  EXPECT_EQ(files.Access("~:\\ro.ini", 4), 0);
+  // Neither a read-only file nor a folder is replaced.
+  WriteFile(volume / "new", "new");
+  EXPECT_FALSE(files.ReplaceFile("~:\\new", "~:\\RO.INI"));
+  MakeDirs(volume / "dir");
+  EXPECT_FALSE(files.ReplaceFile("~:\\new", "~:\\dir"));
+  EXPECT_EQ(ReadFile(volume / "ro.ini"), "keep");
+  EXPECT_EQ(ReadFile(volume / "new"), "new");
+  // A writable file still is.
+  chmod((volume / "ro.ini").c_str(), 0644);
+  EXPECT_TRUE(files.ReplaceFile("~:\\new", "~:\\ro.ini"));
+  EXPECT_EQ(ReadFile(volume / "ro.ini"), "new");
+}
+
+TEST_F(PosixFilesTest, SameFileSeesThroughEverySpelling) {
+  MakeDirs(volume / "QUARLE.000/user");
+  MakeDirs(volume / "QUARLE.000/other");
+  symlink((volume / "QUARLE.000/user").c_str(), (volume / "alias").c_str());
+  const std::string user = "~:\\QUARLE.000\\user";
+  for (const std::string& other :
+       {std::string("~:/quarle.000/./USER/"), std::string("~:\\QUARLE.000\\other\\..\\user\\"),
+        std::string("~:\\alias"), "Z:" + volume.path() + "/QUARLE.000/user"})
+    EXPECT_TRUE(files.SameFile(user, other)) << other;
+  EXPECT_FALSE(files.SameFile(user, "~:\\QUARLE.000\\other"));
+  EXPECT_FALSE(files.SameFile(user, "~:\\QUARLE.000\\missing"));
+}
+
+TEST_F(PosixFilesTest, FilesWeMakeAreFoundInAnyCaseAtOnce) {
+  // Looking a name up without regard to case indexes the folder; files this
+  // process makes afterwards must be found through that index too.
+  const std::string temp = files.TempFolder();
+  EXPECT_EQ(files.GetAttributes(temp + "NOTHING"), kInvalidAttributes);
+  std::string made;
+  ASSERT_TRUE(files.CreateTempFile(temp, "qzr", made));
+  const size_t cut = made.rfind('\\') + 1;
+  EXPECT_NE(files.GetAttributes(made.substr(0, cut) + ToUpperAscii(made.substr(cut))),
+            kInvalidAttributes)
+      << made;
+  WriteFile(volume / "from", "x");
+  EXPECT_EQ(files.GetAttributes("~:\\NOTHING"), kInvalidAttributes);
+  ASSERT_TRUE(files.ReplaceFile("~:\\from", "~:\\renamed"));
+  EXPECT_NE(files.GetAttributes("~:\\RENAMED"), kInvalidAttributes);
 }
 
 }  // namespace
