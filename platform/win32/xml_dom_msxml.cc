@@ -2,6 +2,7 @@
 
 #include <wrl/client.h>
 
+#include "core/utf.h"
 #include "platform/win32/com_text.h"
 
 namespace kvx {
@@ -23,6 +24,38 @@ constexpr CLSID kSchemaCacheClasses[] = {
     {0x88D969C2, 0xF192, 0x11D4, {0xA6, 0x5F, 0x00, 0x40, 0x96, 0x32, 0x51, 0xE5}},
     {0xF5078F1D, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}},
 };
+
+bool NameStart(char32_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 0xC0 && c <= 0xD6) ||
+         (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) || (c >= 0x370 && c <= 0x37D) ||
+         (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
+         (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) || (c >= 0xF900 && c <= 0xFDCF) ||
+         (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+bool NameChar(char32_t c) {
+  return NameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7 ||
+         (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
+// An XML qualified name: a name without colons, or two joined by one.
+// Not every MSXML refuses the others when it creates an element, and an
+// element of such a name could never be read back.
+bool IsQualifiedName(const std::string& name) {
+  size_t pos = 0;
+  bool part_start = true, colon_seen = false;
+  while (pos < name.size()) {
+    const char32_t c = DecodeUtf8(name, pos);
+    if (c == ':') {
+      if (part_start || colon_seen) return false;
+      colon_seen = part_start = true;
+      continue;
+    }
+    if (part_start ? !NameStart(c) : !NameChar(c)) return false;
+    part_start = false;
+  }
+  return !part_start;
+}
 
 VARIANT_BOOL VariantBool(bool on) { return on ? VARIANT_TRUE : VARIANT_FALSE; }
 
@@ -195,6 +228,7 @@ class MsxmlDocument : public XmlDocument {
   }
 
   std::unique_ptr<XmlElement> CreateElement(const std::string& name) override {
+    if (!IsQualifiedName(name)) return nullptr;
     ComPtr<IXMLDOMElement> element;
     if (FAILED(doc_->createElement(Bstr(name).get(), &element)) || !element) return nullptr;
     return std::make_unique<MsxmlElement>(std::move(element));
