@@ -174,7 +174,9 @@ class MsxmlDocument : public XmlDocument {
       return;
     }
     Variant collection(cache ? static_cast<IDispatch*>(cache->collection()) : nullptr);
-    Setup(doc_->putref_schemas(collection.get()), "schemas");
+    const HRESULT hr = doc_->putref_schemas(collection.get());
+    // Only a cache that could not be attached changes what a load means.
+    if (cache != nullptr) Setup(hr, "schemas");
   }
   void SetAsync(bool on) override { Setup(doc_->put_async(VariantBool(on)), "async"); }
   void SetValidateOnParse(bool on) override {
