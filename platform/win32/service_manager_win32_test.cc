@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "service/service_notify.h"
+#include "tests/fakes.h"
 #include "tests/temp_dir.h"
 
 namespace kvx {
@@ -119,6 +121,31 @@ TEST_F(ServiceManagerTest, AManagerOpenedToConnectCannotCreate) {
   ASSERT_NE(scm, nullptr);
   EXPECT_EQ(scm->CreateService(Config(), kServiceAllAccess), nullptr);
   EXPECT_EQ(scm->OpenService("KvxNoSuchService", kServiceQueryStatus), nullptr);
+}
+
+// The tool's notifications reach a running service through this layer, and
+// its handler has the code by the time the sender goes on.
+TEST_F(ServiceManagerTest, TheNotificationsReachARunningService) {
+  std::unique_ptr<ServiceControlManager> scm = manager_.Open(kScManagerAllAccess);
+  ASSERT_NE(scm, nullptr);
+  std::unique_ptr<Service> service = scm->CreateService(Config(), kServiceAllAccess);
+  ASSERT_NE(service, nullptr);
+  ASSERT_TRUE(service->Start()) << service->LastError();
+  ASSERT_TRUE(WaitFor(*service, kServiceRunning));
+
+  RecordingDebug debug;
+  RecordingConsole console;
+  CUserInfoExport notify(manager_, debug, console);
+  EXPECT_EQ(notify.NotifyMountFlash(name_), 1);
+  EXPECT_EQ(notify.NotifyUnLock(name_), 1);
+  EXPECT_EQ(notify.NotifyExport(name_), 1);
+  EXPECT_EQ(notify.NotifyUnMount(name_), 1);
+  EXPECT_EQ(ReadFile(record_), "134\n136\n133\n135\n");
+  EXPECT_TRUE(debug.Has("NotifyExport :: sucess ControlService "));
+  EXPECT_EQ(console.text_, "");
+
+  EXPECT_EQ(notify.NotifyExport("KvxNoSuchService"), 1);
+  EXPECT_EQ(console.text_, "cannot open service.\n");
 }
 
 }  // namespace
