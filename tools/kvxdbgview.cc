@@ -17,6 +17,7 @@
 
 #include "platform/posix/debug_channel.h"
 #include "platform/posix/machine_folder.h"
+#include "tools/tool_options.h"
 
 namespace {
 
@@ -40,29 +41,23 @@ const char kUsage[] =
     "(another viewer is attached to this machine folder, or the folder cannot\n"
     "be created).\n";
 
-void Print(FILE* out, const char* data, size_t size) {
-  if (size > 0 && data[size - 1] == '\n') --size;
-  std::fwrite(data, 1, size, out);
-  std::fputc('\n', out);
-  std::fflush(out);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string ready, output;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
+  kvx::DbgviewOptions options;
+  std::string bad;
+  switch (kvx::ParseDbgviewArguments(std::vector<std::string>(argv + 1, argv + argc), options, bad)) {
+    case kvx::ToolArguments::kHelp:
       std::fputs(kUsage, stdout);
       return 0;
-    } else if ((arg == "--ready" || arg == "--output") && i + 1 < argc) {
-      (arg == "--ready" ? ready : output) = argv[++i];
-    } else {
-      std::fprintf(stderr, "kvxdbgview: unknown argument '%s'\n\n%s", arg.c_str(), kUsage);
+    case kvx::ToolArguments::kBad:
+      std::fprintf(stderr, "kvxdbgview: unknown argument '%s'\n\n%s", bad.c_str(), kUsage);
       return 1;
-    }
+    case kvx::ToolArguments::kRun:
+      break;
   }
+  const std::string& ready = options.ready;
+  const std::string& output = options.output;
 
   if (!kvx::EnsureMachineDir("", false)) {
     std::fprintf(stderr, "kvxdbgview: cannot create the machine folder %s: %s\n",
@@ -120,7 +115,7 @@ int main(int argc, char** argv) {
     const int n = poll(&p, 1, g_stop ? 0 : 200);
     if (n > 0) {
       const ssize_t got = recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
-      if (got >= 0) Print(out, buf.data(), static_cast<size_t>(got));
+      if (got >= 0) kvx::PrintDebugMessage(out, buf.data(), static_cast<size_t>(got));
       continue;
     }
     if (g_stop) break;  // stopped, and nothing is left to read

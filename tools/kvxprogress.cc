@@ -11,11 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/entry.h"
 #include "flash/persistent_copy.h"
 #include "platform/posix/machine_folder.h"
 #include "platform/posix/named_objects_posix.h"
+#include "tools/tool_options.h"
 
 namespace {
 
@@ -43,49 +45,23 @@ const char kUsage[] =
     "Exit codes: 0 the copy reached 100%; 1 the run ended before that, or the\n"
     "viewer was interrupted; 2 bad arguments or no mapping could be created.\n";
 
-// The decimal digits at the start of the view, as UTF-16 characters; -1
-// when there are none yet.
-int ReadPercentage(const unsigned char* view, size_t size) {
-  int value = -1;
-  for (size_t i = 0; i + 1 < size; i += 2) {
-    const unsigned unit = view[i] | (view[i + 1] << 8);
-    if (unit < '0' || unit > '9') break;
-    value = (value < 0 ? 0 : value * 10) + static_cast<int>(unit - '0');
-    if (value > 1000) break;
-  }
-  return value;
-}
-
-void Show(int percent, bool terminal) {
-  if (terminal) {
-    const int filled = percent >= 100 ? 40 : percent * 40 / 100;
-    std::printf("\rCopying persistent data [%s%s] %3d%%", std::string(filled, '#').c_str(),
-                std::string(40 - filled, '.').c_str(), percent);
-  } else {
-    std::printf("%d%%\n", percent);
-  }
-  std::fflush(stdout);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string ready;
-  long pid = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
+  kvx::ProgressOptions options;
+  std::string bad;
+  switch (kvx::ParseProgressArguments(std::vector<std::string>(argv + 1, argv + argc), options, bad)) {
+    case kvx::ToolArguments::kHelp:
       std::fputs(kUsage, stdout);
       return 0;
-    } else if (arg == "--ready" && i + 1 < argc) {
-      ready = argv[++i];
-    } else if (arg == "--pid" && i + 1 < argc) {
-      pid = std::strtol(argv[++i], nullptr, 10);
-    } else {
-      std::fprintf(stderr, "kvxprogress: unknown argument '%s'\n\n%s", arg.c_str(), kUsage);
+    case kvx::ToolArguments::kBad:
+      std::fprintf(stderr, "kvxprogress: unknown argument '%s'\n\n%s", bad.c_str(), kUsage);
       return 2;
-    }
+    case kvx::ToolArguments::kRun:
+      break;
   }
+  const std::string& ready = options.ready;
+  const long pid = options.pid;
   if (!kvx::EnsureMachineDir("objects", true)) {
     std::fprintf(stderr, "kvxprogress: cannot create %s: %s\n", kvx::MachinePath("objects").c_str(),
                  std::strerror(errno));
@@ -113,9 +89,9 @@ int main(int argc, char** argv) {
   bool run_seen = false;
   int result = 1;
   while (!g_stop) {
-    const int percent = ReadPercentage(view->data(), view->size());
+    const int percent = kvx::ReadPercentage(view->data(), view->size());
     if (percent >= 0 && percent != shown) {
-      Show(percent, terminal);
+      kvx::ShowPercentage(percent, terminal);
       shown = percent;
     }
     if (percent >= 100) {
@@ -130,8 +106,8 @@ int main(int argc, char** argv) {
       if (held) run_seen = true;
       if (run_seen && !held) {
         // One more look: the last chunk may have landed as the run ended.
-        const int last = ReadPercentage(view->data(), view->size());
-        if (last != shown && last >= 0) Show(last, terminal);
+        const int last = kvx::ReadPercentage(view->data(), view->size());
+        if (last != shown && last >= 0) kvx::ShowPercentage(last, terminal);
         if (last >= 100) result = 0;
         break;
       }

@@ -1,0 +1,43 @@
+#pragma once
+// What the companion tools do the same on every platform: their command
+// lines and the way they show what they receive. The platform parts (the
+// debugger channel, the named objects, signals) stay in each tool's own
+// file.
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace kvx {
+
+enum class ToolArguments { kRun, kHelp, kBad };
+
+// kvxdbgview [--ready FILE] [--output FILE] [--help]
+struct DbgviewOptions {
+  std::string ready;   // created once the viewer listens
+  std::string output;  // the messages go here instead of standard output
+};
+// `args` without the program name; `bad` names an argument not understood.
+ToolArguments ParseDbgviewArguments(const std::vector<std::string>& args, DbgviewOptions& out,
+                                    std::string& bad);
+
+// kvxprogress [--ready FILE] [--pid PID] [--help]
+struct ProgressOptions {
+  std::string ready;  // created once the mapping exists
+  long pid = 0;       // the process watched instead of the tool's run
+};
+ToolArguments ParseProgressArguments(const std::vector<std::string>& args, ProgressOptions& out,
+                                     std::string& bad);
+
+// One debugger message on a line of its own: a line end at its end is
+// dropped and one line feed written; flushed at once.
+void PrintDebugMessage(std::FILE* out, const char* data, size_t size);
+
+// The decimal digits at the start of the progress view, as UTF-16LE
+// characters; -1 when there are none yet.
+int ReadPercentage(const unsigned char* view, size_t size);
+
+// The percentage as a bar on a terminal, a line per change otherwise.
+void ShowPercentage(int percent, bool terminal);
+
+}  // namespace kvx
