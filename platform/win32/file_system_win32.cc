@@ -43,7 +43,19 @@ int SystemErrorFromErrno(int e) {
   }
 }
 
+bool WritesTo(const char* mode) {
+  for (const char* p = mode; *p; ++p)
+    if (*p == 'w' || *p == 'a' || *p == '+') return true;
+  return false;
+}
+
 }  // namespace
+
+bool IsReadOnlyFile(const std::wstring& path) {
+  const DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) &&
+         !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 int Win32FileSystem::Access(const std::string& path, int mode) {
   return _waccess(Wide(path).c_str(), mode) == 0 ? 0 : errno;
@@ -51,8 +63,16 @@ int Win32FileSystem::Access(const std::string& path, int mode) {
 
 std::unique_ptr<File> Win32FileSystem::Open(const std::string& path, const char* mode,
                                             int* error) {
+  const std::wstring wide = Wide(path);
+  // Windows refuses to write a read-only file; a process that the host
+  // lets write anything (Wine run as root) refuses it here all the same.
+  if (WritesTo(mode) && IsReadOnlyFile(wide)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    if (error) *error = kErrorAccessDenied;
+    return nullptr;
+  }
   SetLastError(ERROR_SUCCESS);
-  FILE* f = _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+  FILE* f = _wfopen(wide.c_str(), Wide(mode).c_str());
   if (f == nullptr) {
     // The run-time leaves the system's error of the failed open in place;
     // a refusal of its own (a bad mode) has only errno.
@@ -126,9 +146,13 @@ bool Win32FileSystem::ReplaceFile(const std::string& from, const std::string& to
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
-  // The replaced file's attributes stay with the name.
-  return ::ReplaceFileW(target.c_str(), source.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                        nullptr, nullptr) != 0;
+  // The replaced file's attributes stay with the name (set again for the
+  // systems whose ReplaceFileW leaves them behind).
+  if (!::ReplaceFileW(target.c_str(), source.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                      nullptr, nullptr))
+    return false;
+  SetFileAttributesW(target.c_str(), existing);
+  return true;
 }
 
 std::string Win32FileSystem::TempFolder() {

@@ -1,4 +1,6 @@
 #pragma once
+#include <string>
+
 #include "platform/file_system.h"
 
 namespace kvx {
@@ -26,5 +28,8 @@ class Win32FileSystem : public FileSystem {
   bool CreateTempFile(const std::string& folder, const std::string& prefix,
                       std::string& path) override;
 };
+
+// Whether a file (not a folder) is at `path` with the read-only attribute.
+bool IsReadOnlyFile(const std::wstring& path);
 
 }  // namespace kvx
