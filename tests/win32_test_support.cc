@@ -121,8 +121,9 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
 }
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& output)
-    : process_(Spawn(Wide(program), args, output, &pid_)) {}
+                           const std::string& output) {
+  process_ = Spawn(Wide(program), args, output, &pid_);
+}
 
 ChildProcess::~ChildProcess() {
   if (process_ == nullptr) return;

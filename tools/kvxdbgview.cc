@@ -46,16 +46,10 @@ const char kUsage[] =
 int main(int argc, char** argv) {
   kvx::DbgviewOptions options;
   std::string bad;
-  switch (kvx::ParseDbgviewArguments(std::vector<std::string>(argv + 1, argv + argc), options, bad)) {
-    case kvx::ToolArguments::kHelp:
-      std::fputs(kUsage, stdout);
-      return 0;
-    case kvx::ToolArguments::kBad:
-      std::fprintf(stderr, "kvxdbgview: unknown argument '%s'\n\n%s", bad.c_str(), kUsage);
-      return 1;
-    case kvx::ToolArguments::kRun:
-      break;
-  }
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const kvx::ToolArguments parsed = kvx::ParseDbgviewArguments(args, options, bad);
+  const int outcome = kvx::ArgumentsOutcome(parsed, "kvxdbgview", kUsage, bad, 1);
+  if (outcome >= 0) return outcome;
   const std::string& ready = options.ready;
   const std::string& output = options.output;
 

@@ -64,16 +64,9 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) args.push_back(kvx::Utf8(argv[i]));
   kvx::DbgviewOptions options;
   std::string bad;
-  switch (kvx::ParseDbgviewArguments(args, options, bad)) {
-    case kvx::ToolArguments::kHelp:
-      std::fputs(kUsage, stdout);
-      return 0;
-    case kvx::ToolArguments::kBad:
-      std::fprintf(stderr, "kvxdbgview: unknown argument '%s'\n\n%s", bad.c_str(), kUsage);
-      return 1;
-    case kvx::ToolArguments::kRun:
-      break;
-  }
+  const kvx::ToolArguments parsed = kvx::ParseDbgviewArguments(args, options, bad);
+  const int outcome = kvx::ArgumentsOutcome(parsed, "kvxdbgview", kUsage, bad, 1);
+  if (outcome >= 0) return outcome;
 
   const HANDLE buffer_ready = CreateOwn(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY"));
   const HANDLE data_ready = CreateOwn(CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY"));

@@ -50,16 +50,10 @@ const char kUsage[] =
 int main(int argc, char** argv) {
   kvx::ProgressOptions options;
   std::string bad;
-  switch (kvx::ParseProgressArguments(std::vector<std::string>(argv + 1, argv + argc), options, bad)) {
-    case kvx::ToolArguments::kHelp:
-      std::fputs(kUsage, stdout);
-      return 0;
-    case kvx::ToolArguments::kBad:
-      std::fprintf(stderr, "kvxprogress: unknown argument '%s'\n\n%s", bad.c_str(), kUsage);
-      return 2;
-    case kvx::ToolArguments::kRun:
-      break;
-  }
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const kvx::ToolArguments parsed = kvx::ParseProgressArguments(args, options, bad);
+  const int outcome = kvx::ArgumentsOutcome(parsed, "kvxprogress", kUsage, bad, 2);
+  if (outcome >= 0) return outcome;
   const std::string& ready = options.ready;
   const long pid = options.pid;
   if (!kvx::EnsureMachineDir("objects", true)) {
@@ -84,36 +78,16 @@ int main(int argc, char** argv) {
     if (FILE* r = std::fopen(ready.c_str(), "w")) std::fclose(r);
   }
 
-  const bool terminal = isatty(STDOUT_FILENO);
-  int shown = -1;
+  // The watched run: a process, or the tool's run seen holding its guard.
   bool run_seen = false;
-  int result = 1;
-  while (!g_stop) {
-    const int percent = kvx::ReadPercentage(view->data(), view->size());
-    if (percent >= 0 && percent != shown) {
-      kvx::ShowPercentage(percent, terminal);
-      shown = percent;
-    }
-    if (percent >= 100) {
-      result = 0;
-      break;
-    }
-    // The watched run: a process, or the tool's run seen holding its guard.
-    if (pid > 0) {
-      if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) break;
-    } else {
-      const bool held = objects.MutexHeld(kInstanceMutexName);
-      if (held) run_seen = true;
-      if (run_seen && !held) {
-        // One more look: the last chunk may have landed as the run ended.
-        const int last = kvx::ReadPercentage(view->data(), view->size());
-        if (last != shown && last >= 0) kvx::ShowPercentage(last, terminal);
-        if (last >= 100) result = 0;
-        break;
-      }
-    }
-    usleep(50 * 1000);
-  }
-  if (terminal && shown >= 0) std::printf("\n");
-  return result;
+  kvx::ProgressWatch watch;
+  watch.stopped = [] { return g_stop != 0; };
+  watch.run_ended = [&] {
+    if (pid > 0) return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    const bool held = objects.MutexHeld(kInstanceMutexName);
+    if (held) run_seen = true;
+    return run_seen && !held;
+  };
+  watch.pause = [] { usleep(50 * 1000); };
+  return kvx::WatchProgress(view->data(), view->size(), isatty(STDOUT_FILENO), watch);
 }

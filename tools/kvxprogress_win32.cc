@@ -2,8 +2,9 @@
 // mapping. It creates "Global\VeskQZRGlobalShareMemory", shows the
 // percentage that the tool publishes during copyPersistentData, and ends
 // at 100 or when the watched run ends.
-#include <cstdio>
 #include <io.h>
+
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -49,16 +50,9 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) args.push_back(kvx::Utf8(argv[i]));
   kvx::ProgressOptions options;
   std::string bad;
-  switch (kvx::ParseProgressArguments(args, options, bad)) {
-    case kvx::ToolArguments::kHelp:
-      std::fputs(kUsage, stdout);
-      return 0;
-    case kvx::ToolArguments::kBad:
-      std::fprintf(stderr, "kvxprogress: unknown argument '%s'\n\n%s", bad.c_str(), kUsage);
-      return 2;
-    case kvx::ToolArguments::kRun:
-      break;
-  }
+  const kvx::ToolArguments parsed = kvx::ParseProgressArguments(args, options, bad);
+  const int outcome = kvx::ArgumentsOutcome(parsed, "kvxprogress", kUsage, bad, 2);
+  if (outcome >= 0) return outcome;
 
   kvx::Win32NamedObjects objects;
   bool existed = false;
@@ -79,39 +73,19 @@ int wmain(int argc, wchar_t** argv) {
     if (std::FILE* r = _wfopen(kvx::Wide(options.ready).c_str(), L"wb")) std::fclose(r);
   }
 
-  const bool terminal = _isatty(_fileno(stdout)) != 0;
-  int shown = -1;
+  // The watched run: a process, or the tool's run seen holding its guard.
   bool run_seen = false;
-  int result = 1;
-  while (!g_stop) {
-    const int percent = kvx::ReadPercentage(view->data(), view->size());
-    if (percent >= 0 && percent != shown) {
-      kvx::ShowPercentage(percent, terminal);
-      shown = percent;
-    }
-    if (percent >= 100) {
-      result = 0;
-      break;
-    }
-    // The watched run: a process, or the tool's run seen holding its guard.
-    bool ended = false;
-    if (process != nullptr) {
-      ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    } else {
-      const bool held = objects.OpenMutex(kvx::kInstanceMutexName) != nullptr;
-      if (held) run_seen = true;
-      ended = run_seen && !held;
-    }
-    if (ended) {
-      // One more look: the last chunk may have landed as the run ended.
-      const int last = kvx::ReadPercentage(view->data(), view->size());
-      if (last != shown && last >= 0) kvx::ShowPercentage(last, terminal);
-      if (last >= 100) result = 0;
-      break;
-    }
-    Sleep(50);
-  }
+  kvx::ProgressWatch watch;
+  watch.stopped = [] { return g_stop != 0; };
+  watch.run_ended = [&] {
+    if (process != nullptr) return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    const bool held = objects.OpenMutex(kvx::kInstanceMutexName) != nullptr;
+    if (held) run_seen = true;
+    return run_seen && !held;
+  };
+  watch.pause = [] { Sleep(50); };
+  const int result =
+      kvx::WatchProgress(view->data(), view->size(), _isatty(_fileno(stdout)) != 0, watch);
   if (process != nullptr) CloseHandle(process);
-  if (terminal && shown >= 0) std::printf("\n");
   return result;
 }

@@ -36,6 +36,21 @@ ToolArguments ParseProgressArguments(const std::vector<std::string>& args, Progr
   return ToolArguments::kRun;
 }
 
+int ArgumentsOutcome(ToolArguments outcome, const char* tool, const char* usage,
+                     const std::string& bad, int bad_exit) {
+  switch (outcome) {
+    case ToolArguments::kHelp:
+      std::fputs(usage, stdout);
+      return 0;
+    case ToolArguments::kBad:
+      std::fprintf(stderr, "%s: unknown argument '%s'\n\n%s", tool, bad.c_str(), usage);
+      return bad_exit;
+    case ToolArguments::kRun:
+      break;
+  }
+  return -1;
+}
+
 void PrintDebugMessage(std::FILE* out, const char* data, size_t size) {
   if (size > 0 && data[size - 1] == '\n') --size;
   std::fwrite(data, 1, size, out);
@@ -63,6 +78,32 @@ void ShowPercentage(int percent, bool terminal) {
     std::printf("%d%%\n", percent);
   }
   std::fflush(stdout);
+}
+
+int WatchProgress(const unsigned char* view, size_t size, bool terminal,
+                  const ProgressWatch& watch) {
+  int shown = -1;
+  int result = 1;
+  while (!watch.stopped()) {
+    const int percent = ReadPercentage(view, size);
+    if (percent >= 0 && percent != shown) {
+      ShowPercentage(percent, terminal);
+      shown = percent;
+    }
+    if (percent >= 100) {
+      result = 0;
+      break;
+    }
+    if (watch.run_ended()) {
+      const int last = ReadPercentage(view, size);
+      if (last != shown && last >= 0) ShowPercentage(last, terminal);
+      if (last >= 100) result = 0;
+      break;
+    }
+    watch.pause();
+  }
+  if (terminal && shown >= 0) std::printf("\n");
+  return result;
 }
 
 }  // namespace kvx

@@ -5,6 +5,7 @@
 // file.
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,12 @@ struct ProgressOptions {
 ToolArguments ParseProgressArguments(const std::vector<std::string>& args, ProgressOptions& out,
                                      std::string& bad);
 
+// What the tool does with the outcome of its command line: prints the
+// usage (help) or the complaint and the usage (bad arguments, exit code
+// `bad_exit`). -1 when the tool goes on to run, else its exit code.
+int ArgumentsOutcome(ToolArguments outcome, const char* tool, const char* usage,
+                     const std::string& bad, int bad_exit);
+
 // One debugger message on a line of its own: a line end at its end is
 // dropped and one line feed written; flushed at once.
 void PrintDebugMessage(std::FILE* out, const char* data, size_t size);
@@ -39,5 +46,18 @@ int ReadPercentage(const unsigned char* view, size_t size);
 
 // The percentage as a bar on a terminal, a line per change otherwise.
 void ShowPercentage(int percent, bool terminal);
+
+// The platform's parts of watching the progress view.
+struct ProgressWatch {
+  std::function<bool()> stopped;    // interrupted
+  std::function<bool()> run_ended;  // the watched run has ended
+  std::function<void()> pause;      // a short wait between two looks
+};
+
+// Shows each new percentage of the view until it reaches 100 (0), or the
+// run ends (1; one more look is taken, since the last chunk may have
+// landed as it ended), or the watch is stopped (1).
+int WatchProgress(const unsigned char* view, size_t size, bool terminal,
+                  const ProgressWatch& watch);
 
 }  // namespace kvx

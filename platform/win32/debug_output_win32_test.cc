@@ -15,8 +15,8 @@ namespace {
 class Viewer {
  public:
   explicit Viewer(const Win32TempDir& dir) : output_(dir / "view.txt"), ready_(dir / "ready") {
-    const std::wstring line = L"kvxdbgview.exe --ready \"" + Wide(ready_) + L"\" --output \"" +
-                              Wide(output_) + L"\"";
+    const std::wstring line =
+        L"kvxdbgview.exe --ready \"" + Wide(ready_) + L"\" --output \"" + Wide(output_) + L"\"";
     std::wstring mutable_line = line;
     STARTUPINFOW si = {};
     si.cb = sizeof si;

@@ -37,9 +37,12 @@ int64_t FileTimeValue(const FILETIME& t) {
 
 int SystemErrorFromErrno(int e) {
   switch (e) {
-    case ENOENT: return kErrorFileNotFound;
-    case EACCES: return kErrorAccessDenied;
-    default: return ERROR_GEN_FAILURE;
+    case ENOENT:
+      return kErrorFileNotFound;
+    case EACCES:
+      return kErrorAccessDenied;
+    default:
+      return ERROR_GEN_FAILURE;
   }
 }
 
@@ -61,8 +64,7 @@ int Win32FileSystem::Access(const std::string& path, int mode) {
   return _waccess(Wide(path).c_str(), mode) == 0 ? 0 : errno;
 }
 
-std::unique_ptr<File> Win32FileSystem::Open(const std::string& path, const char* mode,
-                                            int* error) {
+std::unique_ptr<File> Win32FileSystem::Open(const std::string& path, const char* mode, int* error) {
   const std::wstring wide = Wide(path);
   // Windows refuses to write a read-only file; a process that the host
   // lets write anything (Wine run as root) refuses it here all the same.
@@ -77,7 +79,8 @@ std::unique_ptr<File> Win32FileSystem::Open(const std::string& path, const char*
     // The run-time leaves the system's error of the failed open in place;
     // a refusal of its own (a bad mode) has only errno.
     const DWORD system = GetLastError();
-    if (error) *error = system != ERROR_SUCCESS ? static_cast<int>(system) : SystemErrorFromErrno(errno);
+    if (error)
+      *error = system != ERROR_SUCCESS ? static_cast<int>(system) : SystemErrorFromErrno(errno);
     return nullptr;
   }
   return std::make_unique<CrtFile>(f);

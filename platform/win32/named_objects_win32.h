@@ -14,8 +14,7 @@ namespace kvx {
 // owns it.
 class Win32NamedObjects : public NamedObjects {
  public:
-  std::unique_ptr<NamedMutex> CreateMutex(const std::string& name,
-                                          bool* already_existed) override;
+  std::unique_ptr<NamedMutex> CreateMutex(const std::string& name, bool* already_existed) override;
   std::unique_ptr<NamedMutex> OpenMutex(const std::string& name) override;
   std::unique_ptr<NamedMapping> CreateFileMapping(const std::string& name, size_t size,
                                                   bool* already_existed) override;

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <thread>
 
-#include "tests/win32_test_support.h"
 #include "platform/win32/windows_api.h"
+#include "tests/win32_test_support.h"
 
 namespace kvx {
 namespace {
@@ -16,7 +16,8 @@ std::string Name(const char* what) {
   return std::string("Local\\kvx-test-") + what + "-" + std::to_string(GetCurrentProcessId());
 }
 std::string ParentName(const char* what) {
-  return std::string("Local\\kvx-test-") + what + "-" + ChildRole().substr(ChildRole().find(':') + 1);
+  return std::string("Local\\kvx-test-") + what + "-" +
+         ChildRole().substr(ChildRole().find(':') + 1);
 }
 
 TEST(Win32NamedObjects, ObjectsExistWhileAHandleIsOpen) {
@@ -84,7 +85,8 @@ TEST(Win32NamedObjectsChild, HoldMutexUntilKilled) {
   ASSERT_NE(m, nullptr);
   ASSERT_EQ(m->Wait(0), NamedMutex::WaitResult::kOwned);
   bool existed = false;
-  std::unique_ptr<NamedMapping> ready = objects.CreateFileMapping(ParentName("crash-ready"), 16, &existed);
+  std::unique_ptr<NamedMapping> ready =
+      objects.CreateFileMapping(ParentName("crash-ready"), 16, &existed);
   ready->MapView(16)->data()[0] = 1;
   Sleep(INFINITE);
 }
@@ -92,7 +94,8 @@ TEST(Win32NamedObjectsChild, HoldMutexUntilKilled) {
 TEST(Win32NamedObjects, AHolderThatCrashesGivesTheMutexUp) {
   Win32NamedObjects objects;
   bool existed = false;
-  std::unique_ptr<NamedMapping> ready = objects.CreateFileMapping(Name("crash-ready"), 16, &existed);
+  std::unique_ptr<NamedMapping> ready =
+      objects.CreateFileMapping(Name("crash-ready"), 16, &existed);
   ASSERT_NE(ready, nullptr);
   std::unique_ptr<MappingView> flag = ready->MapView(16);
   ChildTest child("Win32NamedObjectsChild.HoldMutexUntilKilled",

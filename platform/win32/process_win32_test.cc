@@ -30,7 +30,7 @@ TEST(Win32Process, ModuleVersionAndWow64) {
 TEST(Win32Process, ComUninitialisesOnlyWhatItInitialised) {
   Win32Process process;
   ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);  // another part's
-  process.ComUninitialize();  // nothing of its own to undo
+  process.ComUninitialize();                                           // nothing of its own to undo
   process.ComInitialize();
   process.ComUninitialize();
   // The other part's initialisation still holds: a second one only counts.

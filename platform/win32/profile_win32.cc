@@ -12,9 +12,9 @@ uint32_t Win32PrivateProfile::GetString(const std::string& section, const std::s
                                         const std::string& default_value, std::u16string& out,
                                         uint32_t size, const std::string& file) {
   std::vector<wchar_t> buf(size + 1u, L'\0');
-  const DWORD n = GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(),
-                                           Wide(default_value).c_str(), buf.data(), size,
-                                           Wide(file).c_str());
+  const DWORD n =
+      GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(),
+                               Wide(default_value).c_str(), buf.data(), size, Wide(file).c_str());
   out.assign(buf.begin(), buf.begin() + n);
   return n;
 }
@@ -56,8 +56,8 @@ bool Win32PrivateProfile::WriteString(const std::string& section, const std::str
                                       const std::string& value, const std::string& file) {
   const std::wstring path = Wide(file);
   if (RefusedAsReadOnly(path)) return false;
-  return WritePrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(),
-                                    Wide(value).c_str(), path.c_str()) != 0;
+  return WritePrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(), Wide(value).c_str(),
+                                    path.c_str()) != 0;
 }
 
 bool Win32PrivateProfile::Flush(const std::string& file) {

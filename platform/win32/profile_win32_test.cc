@@ -6,8 +6,8 @@
 
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
-#include "tests/wine/profile_corpus_runner.h"
 #include "tests/win32_test_support.h"
+#include "tests/wine/profile_corpus_runner.h"
 
 namespace kvx {
 namespace {
@@ -31,8 +31,12 @@ TEST(Win32PrivateProfile, CorpusAgreesWithTheSystemsFunctions) {
 
   Win32PrivateProfile profile;
   CorpusFiles files;
-  files.path = [&](const std::string& name, const char* ext) { return dir / ("ours\\" + name + ext); };
-  files.write = [](const std::string& path, const std::string& bytes) { WriteFileBytes(path, bytes); };
+  files.path = [&](const std::string& name, const char* ext) {
+    return dir / ("ours\\" + name + ext);
+  };
+  files.write = [](const std::string& path, const std::string& bytes) {
+    WriteFileBytes(path, bytes);
+  };
   files.remove = [](const std::string& path) { DeleteFileW(Wide(path).c_str()); };
   RunProfileCorpus(corpus, profile, files);
 
@@ -54,7 +58,10 @@ TEST(Win32PrivateProfile, CorpusAgreesWithTheSystemsFunctions) {
 TEST(Win32PrivateProfile, ReadOnlyFilesAreNotWritten) {
   Win32TempDir dir;
   const std::string file = dir / "kvxaccount.ini";
-  const std::string bytes = std::string("\xFF\xFE[\0S\0]\0\r\0\n\0a\0=\0" "1\0\r\0\n\0", 22);
+  const std::string bytes = std::string(
+      "\xFF\xFE[\0S\0]\0\r\0\n\0a\0=\0"
+      "1\0\r\0\n\0",
+      22);
   ASSERT_TRUE(WriteFileBytes(file, bytes));
   ASSERT_TRUE(SetFileAttributesW(Wide(file).c_str(), FILE_ATTRIBUTE_READONLY));
   Win32PrivateProfile profile;

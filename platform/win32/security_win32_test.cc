@@ -16,8 +16,8 @@ class GroupList {
   void Add(DWORD rid, DWORD attributes) {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID sid = nullptr;
-    ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, rid, 0, 0, 0, 0, 0,
-                                         0, &sid));
+    ASSERT_TRUE(
+        AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, rid, 0, 0, 0, 0, 0, 0, &sid));
     sids_.push_back(sid);
     attributes_.push_back(attributes);
   }

@@ -10,7 +10,9 @@ namespace kvx {
 
 namespace {
 
-std::string Hex(const std::u16string& units) { return corpus::HexUnits(units.data(), units.size()); }
+std::string Hex(const std::u16string& units) {
+  return corpus::HexUnits(units.data(), units.size());
+}
 
 // The first `n` units of a buffer of `size` that holds `written`, the rest
 // still holding the helper's fill value.
