@@ -32,10 +32,7 @@ const char kUsage[] =
     "a line end at the message's end dropped. Runs until interrupted (Ctrl-C\n"
     "or SIGTERM); messages already sent are still printed before it ends.\n"
     "\n"
-    "  --ready FILE   create FILE once the viewer is listening, so that a\n"
-    "                 script can wait for it before starting what it watches\n"
-    "  --output FILE  write the messages to FILE instead of standard output\n"
-    "  --help         show this text\n"
+    KVX_DBGVIEW_OPTIONS_USAGE
     "\n"
     "Exit codes: 0 stopped; 1 bad arguments; 2 the endpoint cannot be bound\n"
     "(another viewer is attached to this machine folder, or the folder cannot\n"

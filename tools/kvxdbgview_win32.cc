@@ -22,10 +22,7 @@ const char kUsage[] =
     "its own, in UTF-8, a line end at the message's end dropped. Runs until\n"
     "interrupted (Ctrl-C or Ctrl-Break).\n"
     "\n"
-    "  --ready FILE   create FILE once the viewer is listening, so that a\n"
-    "                 script can wait for it before starting what it watches\n"
-    "  --output FILE  write the messages to FILE instead of standard output\n"
-    "  --help         show this text\n"
+    KVX_DBGVIEW_OPTIONS_USAGE
     "\n"
     "Exit codes: 0 stopped; 1 bad arguments; 2 the stream cannot be attached\n"
     "(another viewer or a debugger holds it, or FILE cannot be written).\n";

@@ -37,10 +37,7 @@ const char kUsage[] =
     "reaches 100%, when the watched run ends (the process PID, or else the run\n"
     "of QZRRemote that it saw start), or when interrupted.\n"
     "\n"
-    "  --ready FILE  create FILE once the mapping exists, so that a script can\n"
-    "                start the copy after it\n"
-    "  --pid PID     watch the process PID instead of the tool's run\n"
-    "  --help        show this text\n"
+    KVX_PROGRESS_OPTIONS_USAGE
     "\n"
     "Exit codes: 0 the copy reached 100%; 1 the run ended before that, or the\n"
     "viewer was interrupted; 2 bad arguments or no mapping could be created.\n";

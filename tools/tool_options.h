@@ -9,6 +9,19 @@
 #include <string>
 #include <vector>
 
+// The options part of each tool's usage text, the same on every platform
+// (a literal, so that each tool joins it to its own text).
+#define KVX_DBGVIEW_OPTIONS_USAGE                                             \
+  "  --ready FILE   create FILE once the viewer is listening, so that a\n"    \
+  "                 script can wait for it before starting what it watches\n" \
+  "  --output FILE  write the messages to FILE instead of standard output\n"  \
+  "  --help         show this text\n"
+#define KVX_PROGRESS_OPTIONS_USAGE                                              \
+  "  --ready FILE  create FILE once the mapping exists, so that a script can\n" \
+  "                start the copy after it\n"                                   \
+  "  --pid PID     watch the process PID instead of the tool's run\n"           \
+  "  --help        show this text\n"
+
 namespace kvx {
 
 enum class ToolArguments { kRun, kHelp, kBad };
