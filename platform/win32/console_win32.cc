@@ -1,0 +1,27 @@
+#include "platform/win32/console_win32.h"
+
+#include <cstdio>
+
+#include "platform/win32/wide_text.h"
+#include "platform/win32/windows_api.h"
+
+namespace kvx {
+
+void Win32Console::Write(std::string_view text) {
+  std::fflush(stdout);  // keeps the order with the run-time's own stream
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+  DWORD mode, done;
+  if (GetConsoleMode(out, &mode)) {
+    const std::wstring wide = Wide(text);
+    WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr);
+    return;
+  }
+  for (size_t pos = 0; pos < text.size(); pos += done) {
+    if (!WriteFile(out, text.data() + pos, static_cast<DWORD>(text.size() - pos), &done, nullptr) ||
+        done == 0)
+      return;
+  }
+}
+
+}  // namespace kvx
