@@ -173,4 +173,30 @@ bool Win32FileSystem::CreateTempFile(const std::string& folder, const std::strin
   return true;
 }
 
+namespace {
+
+// The volume and file index of what `path` names, opened for no access at
+// all so that a file open elsewhere or a read-only one answers too; backup
+// semantics let a folder be opened. A link is followed: the question is
+// what the name reaches.
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+  const HANDLE h = CreateFileW(Wide(path).c_str(), 0,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  return ok;
+}
+
+}  // namespace
+
+bool Win32FileSystem::SameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION first, second;
+  if (!FileIdentity(a, first) || !FileIdentity(b, second)) return false;
+  return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
 }  // namespace kvx

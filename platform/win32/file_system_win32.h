@@ -27,6 +27,7 @@ class Win32FileSystem : public FileSystem {
   std::string TempFolder() override;
   bool CreateTempFile(const std::string& folder, const std::string& prefix,
                       std::string& path) override;
+  bool SameFile(const std::string& a, const std::string& b) override;
 };
 
 // Whether a file (not a folder) is at `path` with the read-only attribute.

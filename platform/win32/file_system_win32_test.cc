@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 
 #include "tests/win32_test_support.h"
@@ -99,6 +100,28 @@ TEST_F(Win32FileSystemTest, OneNameIsNeverTwoObjects) {
   EXPECT_EQ(files.Open(dir / "missing.txt", "rb", &error), nullptr);
   EXPECT_EQ(error, kErrorFileNotFound);
   EXPECT_TRUE(files.RemoveDirectory(dir / "x"));
+}
+
+// The identity of a file or folder, not of its spelling: what the tool
+// uses to refuse copying a folder onto itself.
+TEST_F(Win32FileSystemTest, SameFileComparesWhatTheNamesReach) {
+  ASSERT_TRUE(files.CreateDirectory(dir / "Sub"));
+  ASSERT_TRUE(files.CreateDirectory(dir / "Sub\\inner"));
+  std::string other_spelling = dir.path() + "/sub/inner/../";
+  std::transform(other_spelling.begin(), other_spelling.end(), other_spelling.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  EXPECT_TRUE(files.SameFile(dir / "Sub", other_spelling));
+  EXPECT_TRUE(files.SameFile(dir / "Sub", dir / "Sub"));
+  EXPECT_FALSE(files.SameFile(dir / "Sub", dir / "Sub\\inner"));
+
+  ASSERT_TRUE(WriteFileBytes(dir / "a.txt", "same bytes"));
+  ASSERT_TRUE(WriteFileBytes(dir / "copy.txt", "same bytes"));
+  ASSERT_TRUE(files.SetAttributes(dir / "a.txt", kAttrReadOnly));
+  EXPECT_TRUE(files.SameFile(dir / "a.txt", dir.path() + "\\.\\A.TXT"));
+  EXPECT_FALSE(files.SameFile(dir / "a.txt", dir / "copy.txt"));
+  EXPECT_FALSE(files.SameFile(dir / "a.txt", dir / "missing.txt"));
+  EXPECT_FALSE(files.SameFile(dir / "missing.txt", dir / "missing.txt"));
+  ASSERT_TRUE(files.SetAttributes(dir / "a.txt", kAttrNormal));
 }
 
 TEST_F(Win32FileSystemTest, ReplaceTakesTheWholeNewFileAndKeepsTheAttributes) {

@@ -83,23 +83,64 @@ class MsxmlNode : public XmlNode {
   std::unique_ptr<XmlNode> FirstChild() override { return Wrap(node_->get_firstChild(Out())); }
   std::unique_ptr<XmlNode> NextSibling() override { return Wrap(node_->get_nextSibling(Out())); }
 
+  XmlNodeType NodeType() override {
+    DOMNodeType type = NODE_INVALID;
+    if (FAILED(node_->get_nodeType(&type))) return XmlNodeType::kOther;
+    switch (type) {
+      case NODE_ELEMENT: return XmlNodeType::kElement;
+      case NODE_TEXT: return XmlNodeType::kText;
+      case NODE_CDATA_SECTION: return XmlNodeType::kCData;
+      case NODE_PROCESSING_INSTRUCTION: return XmlNodeType::kProcessingInstruction;
+      case NODE_COMMENT: return XmlNodeType::kComment;
+      case NODE_DOCUMENT: return XmlNodeType::kDocument;
+      default: return XmlNodeType::kOther;
+    }
+  }
+
+  std::string NamespaceUri() override {
+    const XmlNodeType type = NodeType();
+    if (type != XmlNodeType::kElement) return std::string();
+    return ReadText(node_.Get(), &IXMLDOMNode::get_namespaceURI);
+  }
+
   bool Attributes(std::vector<std::pair<std::string, std::string>>& out) override {
     out.clear();
+    return ForEachAttribute([&](IXMLDOMNode* attribute) {
+      out.emplace_back(ReadText(attribute, &IXMLDOMNode::get_nodeName),
+                       ReadText(attribute, &IXMLDOMNode::get_text));
+    });
+  }
+
+  bool AttributeNamespaceUris(std::vector<std::string>& out) override {
+    out.clear();
+    return ForEachAttribute([&](IXMLDOMNode* attribute) {
+      // A declaration is in the xmlns namespace whatever the MSXML version
+      // answers for it, so that callers see the same on every platform.
+      const std::string name = ReadText(attribute, &IXMLDOMNode::get_nodeName);
+      if (name == "xmlns" || name.rfind("xmlns:", 0) == 0)
+        out.emplace_back(kXmlnsNamespace);
+      else
+        out.push_back(ReadText(attribute, &IXMLDOMNode::get_namespaceURI));
+    });
+  }
+
+ private:
+  // Calls `visit` with each attribute of the map in document order; false
+  // for node kinds without an attribute map (they answer S_FALSE).
+  template <typename Visit>
+  bool ForEachAttribute(Visit visit) {
     ComPtr<IXMLDOMNamedNodeMap> map;
-    // Node kinds without an attribute map answer S_FALSE and no map.
     if (node_->get_attributes(&map) != S_OK || !map) return false;
     __LONG32 length = 0;
     if (FAILED(map->get_length(&length))) return false;
     for (__LONG32 i = 0; i < length; ++i) {
       ComPtr<IXMLDOMNode> attribute;
       if (map->get_item(i, &attribute) != S_OK || !attribute) continue;
-      out.emplace_back(ReadText(attribute.Get(), &IXMLDOMNode::get_nodeName),
-                       ReadText(attribute.Get(), &IXMLDOMNode::get_text));
+      visit(attribute.Get());
     }
     return true;
   }
 
- private:
   IXMLDOMNode** Out() {
     next_.Reset();
     return &next_;

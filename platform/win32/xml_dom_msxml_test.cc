@@ -166,6 +166,68 @@ TEST_F(MsxmlTest, TheRootCarriesItsNamespaceDeclarationAsAnAttribute) {
   EXPECT_EQ(texts->Item(0)->NextSibling(), nullptr);
 }
 
+// What the command selection tells apart: the kind of each node, and the
+// namespace of element and attribute names, a prefix declared on an
+// ancestor and a default namespace included.
+TEST_F(MsxmlTest, NodesTellTheirKindAndNamespaces) {
+  ASSERT_TRUE(Load("<?xml version=\"1.0\"?>\n"
+                   "<remoteCmd xmlns:p=\"urn:p\">"
+                   "<!-- note --><?tool go?>"
+                   "<p:singleUser p:action=\"deleteUser\" user=\"ann\"><![CDATA[x]]></p:singleUser>"
+                   "<configVA xmlns=\"urn:d\" xmlns:q=\"urn:q\" q:mark=\"1\">t</configVA>"
+                   "</remoteCmd>\n"));
+  const std::string xmlns = kXmlnsNamespace;
+  std::vector<std::string> uris;
+
+  std::unique_ptr<XmlNodeList> docs = doc_->SelectNodes("/");
+  ASSERT_NE(docs, nullptr);
+  ASSERT_EQ(docs->Length(), 1);
+  EXPECT_EQ(docs->Item(0)->NodeType(), XmlNodeType::kDocument);
+
+  std::unique_ptr<XmlNodeList> roots = doc_->SelectNodes("/remoteCmd");
+  ASSERT_NE(roots, nullptr);
+  ASSERT_EQ(roots->Length(), 1);
+  std::unique_ptr<XmlNode> root = roots->Item(0);
+  EXPECT_EQ(root->NodeType(), XmlNodeType::kElement);
+  EXPECT_EQ(root->NamespaceUri(), "");
+  ASSERT_TRUE(root->AttributeNamespaceUris(uris));
+  EXPECT_EQ(uris, std::vector<std::string>{xmlns});
+
+  std::unique_ptr<XmlNode> comment = root->FirstChild();
+  ASSERT_NE(comment, nullptr);
+  EXPECT_EQ(comment->NodeType(), XmlNodeType::kComment);
+  EXPECT_EQ(comment->NamespaceUri(), "");
+  EXPECT_FALSE(comment->AttributeNamespaceUris(uris));
+  std::unique_ptr<XmlNode> pi = comment->NextSibling();
+  ASSERT_NE(pi, nullptr);
+  EXPECT_EQ(pi->NodeType(), XmlNodeType::kProcessingInstruction);
+
+  std::unique_ptr<XmlNode> user = pi->NextSibling();
+  ASSERT_NE(user, nullptr);
+  EXPECT_EQ(user->NodeType(), XmlNodeType::kElement);
+  EXPECT_EQ(user->NodeName(), "p:singleUser");
+  EXPECT_EQ(user->NamespaceUri(), "urn:p");
+  std::vector<std::pair<std::string, std::string>> attributes;
+  ASSERT_TRUE(user->Attributes(attributes));
+  ASSERT_TRUE(user->AttributeNamespaceUris(uris));
+  ASSERT_EQ(attributes.size(), 2u);
+  EXPECT_EQ(attributes[0].first, "p:action");
+  EXPECT_EQ(uris, (std::vector<std::string>{"urn:p", ""}));
+  std::unique_ptr<XmlNode> cdata = user->FirstChild();
+  ASSERT_NE(cdata, nullptr);
+  EXPECT_EQ(cdata->NodeType(), XmlNodeType::kCData);
+
+  std::unique_ptr<XmlNode> config = user->NextSibling();
+  ASSERT_NE(config, nullptr);
+  EXPECT_EQ(config->NamespaceUri(), "urn:d");
+  ASSERT_TRUE(config->AttributeNamespaceUris(uris));
+  EXPECT_EQ(uris, (std::vector<std::string>{xmlns, xmlns, "urn:q"}));
+  std::unique_ptr<XmlNode> text = config->FirstChild();
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->NodeType(), XmlNodeType::kText);
+  EXPECT_EQ(text->NamespaceUri(), "");
+}
+
 TEST_F(MsxmlTest, NothingLoadedOrABadQuerySelectsNothing) {
   std::unique_ptr<XmlDocument> doc = xml_.CreateDocument(XmlClassVersion::k60);
   ASSERT_NE(doc, nullptr);
