@@ -2,7 +2,7 @@
 // Bases for fakes of the COM interfaces the Windows platform layer calls:
 // each answers E_NOTIMPL to every method, so a fake overrides only what
 // its test reaches, and keeps its own reference count.
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 #include <msxml2.h>
 #include <wbemcli.h>
 

@@ -8,6 +8,8 @@
 
 namespace kvx::testing {
 
+const char TempDir::kSeparator = '/';
+
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string templ = std::string(base && *base ? base : "/tmp") + "/kvxtest.XXXXXX";

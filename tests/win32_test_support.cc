@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "platform/win32/file_system_win32.h"
 #include "platform/win32/security_win32.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
@@ -10,26 +9,6 @@
 namespace kvx {
 
 namespace {
-
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW data;
-  const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring full = folder + L"\\" + name;
-      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-          !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        RemoveTree(full);
-      else
-        DeleteFileW(full.c_str());
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
 
 HANDLE Spawn(const std::wstring& program, const std::vector<std::string>& args,
              const std::string& output = "", unsigned long* pid = nullptr) {
@@ -65,37 +44,6 @@ std::wstring ThisProgram() {
 }
 
 }  // namespace
-
-Win32TempDir::Win32TempDir() {
-  Win32FileSystem files;
-  const std::string temp = files.TempFolder();
-  for (unsigned i = 0; path_.empty() && i < 1000; ++i) {
-    const std::string candidate =
-        temp + "kvxtest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(i);
-    if (files.CreateDirectory(candidate)) path_ = candidate;
-  }
-}
-
-Win32TempDir::~Win32TempDir() {
-  if (!path_.empty()) RemoveTree(Wide(path_));
-}
-
-std::string ReadFileBytes(const std::string& path) {
-  std::string out;
-  if (std::FILE* f = _wfopen(Wide(path).c_str(), L"rb")) {
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
-    std::fclose(f);
-  }
-  return out;
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::FILE* f = _wfopen(Wide(path).c_str(), L"wb");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
-}
 
 std::string BuildPath(const char* path) {
   std::string out = path;

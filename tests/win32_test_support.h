@@ -5,26 +5,6 @@
 
 namespace kvx {
 
-// A new folder below the temp folder, removed with its contents (read-only
-// files included) when the object ends. Paths are Windows paths in UTF-8.
-class Win32TempDir {
- public:
-  Win32TempDir();
-  ~Win32TempDir();
-  Win32TempDir(const Win32TempDir&) = delete;
-  Win32TempDir& operator=(const Win32TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
-
- private:
-  std::string path_;
-};
-
-// The file's bytes; empty when it cannot be read.
-std::string ReadFileBytes(const std::string& path);
-// Writes the file's bytes; false on failure.
-bool WriteFileBytes(const std::string& path, const std::string& bytes);
-
 // A path of the build machine as the program sees it: a POSIX path
 // ("/work/x") is on Wine's drive Z:, a Windows path stays as it is.
 std::string BuildPath(const char* path);

@@ -7,6 +7,7 @@
 #include "platform/win32/named_objects_win32.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
+#include "tests/temp_dir.h"
 #include "tests/win32_test_support.h"
 
 namespace kvx {
@@ -16,7 +17,7 @@ namespace {
 std::string OutputOnce(const std::string& path, const std::string& text) {
   std::string out;
   for (int i = 0; i < 1000; ++i) {
-    out = ReadFileBytes(path);
+    out = testing::ReadFile(path);
     if (out.find(text) != std::string::npos) break;
     Sleep(10);
   }
@@ -27,7 +28,7 @@ std::string OutputOnce(const std::string& path, const std::string& text) {
 // publishes (UTF-16 digits, no NUL, never shorter) on a line of its own
 // (a Windows text line, ended by CR LF) and ends at 100.
 TEST(Win32Progress, ShowsThePublishedPercentagesUntilTheEnd) {
-  Win32TempDir dir;
+  testing::TempDir dir;
   ChildTest idle("Win32ProgressChild.Idle", "idle");  // the watched run
   ASSERT_TRUE(idle.started());
   ChildProcess watcher(BuildPath(KVX_PROGRESS_PATH),
@@ -51,12 +52,12 @@ TEST(Win32Progress, ShowsThePublishedPercentagesUntilTheEnd) {
   unsigned long code = 99;
   ASSERT_TRUE(watcher.Wait(30000, &code));
   EXPECT_EQ(code, 0u);
-  EXPECT_EQ(ReadFileBytes(dir / "out.txt"), "33%\r\n66%\r\n100%\r\n");
+  EXPECT_EQ(testing::ReadFile(dir / "out.txt"), "33%\r\n66%\r\n100%\r\n");
 }
 
 // A run that ends before 100 ends the watcher with 1.
 TEST(Win32Progress, EndsWithTheWatchedRun) {
-  Win32TempDir dir;
+  testing::TempDir dir;
   ChildTest idle("Win32ProgressChild.Idle", "idle");
   ASSERT_TRUE(idle.started());
   ChildProcess watcher(BuildPath(KVX_PROGRESS_PATH), {"--pid", std::to_string(idle.pid())},

@@ -2,7 +2,7 @@
 // Owners of the COM text and variant values the platform layer passes to
 // and receives from COM servers: each frees what it holds when it goes.
 #include <oleauto.h>
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include <string>
 #include <string_view>

@@ -6,6 +6,7 @@
 
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
+#include "tests/temp_dir.h"
 #include "tests/win32_test_support.h"
 
 namespace kvx {
@@ -14,7 +15,7 @@ namespace {
 // A kvxdbgview.exe attached to the debugger output for the test's time.
 class Viewer {
  public:
-  explicit Viewer(const Win32TempDir& dir) : output_(dir / "view.txt"), ready_(dir / "ready") {
+  explicit Viewer(const testing::TempDir& dir) : output_(dir / "view.txt"), ready_(dir / "ready") {
     const std::wstring line =
         L"kvxdbgview.exe --ready \"" + Wide(ready_) + L"\" --output \"" + Wide(output_) + L"\"";
     std::wstring mutable_line = line;
@@ -45,7 +46,7 @@ class Viewer {
   std::string Output(size_t lines) {
     std::string text;
     for (int i = 0; i < 1000; ++i) {
-      text = ReadFileBytes(output_);
+      text = testing::ReadFile(output_);
       if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= lines) break;
       Sleep(10);
     }
@@ -62,7 +63,7 @@ class Viewer {
 // of a message dropped; the narrow history line in the ANSI code page
 // comes out as the same text.
 TEST(Win32DebugOutput, MessagesReachTheViewer) {
-  Win32TempDir dir;
+  testing::TempDir dir;
   Viewer viewer(dir);
   ASSERT_TRUE(viewer.Ready());
 

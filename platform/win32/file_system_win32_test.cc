@@ -6,6 +6,7 @@
 #include <cctype>
 #include <set>
 
+#include "tests/temp_dir.h"
 #include "tests/win32_test_support.h"
 
 namespace kvx {
@@ -14,14 +15,14 @@ namespace {
 class Win32FileSystemTest : public ::testing::Test {
  protected:
   Win32FileSystem files;
-  Win32TempDir dir;
+  testing::TempDir dir;
 };
 
 TEST_F(Win32FileSystemTest, EnumeratesEveryEntryOnceDotsFirst) {
   ASSERT_FALSE(dir.path().empty());
-  ASSERT_TRUE(WriteFileBytes(dir / "b.txt", "bb"));
-  ASSERT_TRUE(WriteFileBytes(dir / "A.ini", "a"));
-  ASSERT_TRUE(WriteFileBytes(dir / "c.txt", ""));
+  ASSERT_TRUE(testing::WriteFile(dir / "b.txt", "bb"));
+  ASSERT_TRUE(testing::WriteFile(dir / "A.ini", "a"));
+  ASSERT_TRUE(testing::WriteFile(dir / "c.txt", ""));
   ASSERT_TRUE(files.CreateDirectory(dir / "sub"));
 
   std::vector<FindEntry> all;
@@ -58,7 +59,7 @@ TEST_F(Win32FileSystemTest, EnumeratesEveryEntryOnceDotsFirst) {
 
 TEST_F(Win32FileSystemTest, ReadOnlyFilesAreRefusedUntilMadeNormal) {
   const std::string file = dir / "locked.ini";
-  ASSERT_TRUE(WriteFileBytes(file, "old"));
+  ASSERT_TRUE(testing::WriteFile(file, "old"));
   ASSERT_TRUE(files.SetAttributes(file, kAttrReadOnly | kAttrHidden));
   constexpr uint32_t kShown = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrDirectory;
   EXPECT_EQ(files.GetAttributes(file) & kShown, kAttrReadOnly | kAttrHidden);
@@ -73,10 +74,10 @@ TEST_F(Win32FileSystemTest, ReadOnlyFilesAreRefusedUntilMadeNormal) {
   EXPECT_NE(files.Open(file, "rb", &error), nullptr);
   EXPECT_FALSE(files.DeleteFile(file));
   const std::string replacement = dir / "new.tmp";
-  ASSERT_TRUE(WriteFileBytes(replacement, "new"));
+  ASSERT_TRUE(testing::WriteFile(replacement, "new"));
   EXPECT_FALSE(files.ReplaceFile(replacement, file));
-  EXPECT_EQ(ReadFileBytes(file), "old");
-  EXPECT_EQ(ReadFileBytes(replacement), "new");
+  EXPECT_EQ(testing::ReadFile(file), "old");
+  EXPECT_EQ(testing::ReadFile(replacement), "new");
 
   ASSERT_TRUE(files.SetAttributes(file, kAttrNormal));
   EXPECT_EQ(files.GetAttributes(file) & kShown, 0u);
@@ -92,10 +93,10 @@ TEST_F(Win32FileSystemTest, OneNameIsNeverTwoObjects) {
   EXPECT_EQ(files.Open(dir / "x", "wb", &error), nullptr);
   EXPECT_FALSE(files.DeleteFile(dir / "x"));
   const std::string other = dir / "y";
-  ASSERT_TRUE(WriteFileBytes(other, "y"));
+  ASSERT_TRUE(testing::WriteFile(other, "y"));
   EXPECT_FALSE(files.ReplaceFile(other, dir / "x"));
   EXPECT_FALSE(files.CreateDirectory(other));
-  EXPECT_EQ(ReadFileBytes(other), "y");
+  EXPECT_EQ(testing::ReadFile(other), "y");
   EXPECT_EQ(files.Open(dir / "none\\file", "wb", &error), nullptr);
   EXPECT_EQ(files.Open(dir / "missing.txt", "rb", &error), nullptr);
   EXPECT_EQ(error, kErrorFileNotFound);
@@ -114,8 +115,8 @@ TEST_F(Win32FileSystemTest, SameFileComparesWhatTheNamesReach) {
   EXPECT_TRUE(files.SameFile(dir / "Sub", dir / "Sub"));
   EXPECT_FALSE(files.SameFile(dir / "Sub", dir / "Sub\\inner"));
 
-  ASSERT_TRUE(WriteFileBytes(dir / "a.txt", "same bytes"));
-  ASSERT_TRUE(WriteFileBytes(dir / "copy.txt", "same bytes"));
+  ASSERT_TRUE(testing::WriteFile(dir / "a.txt", "same bytes"));
+  ASSERT_TRUE(testing::WriteFile(dir / "copy.txt", "same bytes"));
   ASSERT_TRUE(files.SetAttributes(dir / "a.txt", kAttrReadOnly));
   EXPECT_TRUE(files.SameFile(dir / "a.txt", dir.path() + "\\.\\A.TXT"));
   EXPECT_FALSE(files.SameFile(dir / "a.txt", dir / "copy.txt"));
@@ -127,21 +128,21 @@ TEST_F(Win32FileSystemTest, SameFileComparesWhatTheNamesReach) {
 TEST_F(Win32FileSystemTest, ReplaceTakesTheWholeNewFileAndKeepsTheAttributes) {
   const std::string target = dir / "account.ini";
   const std::string fresh = dir / "account.ini.new";
-  ASSERT_TRUE(WriteFileBytes(target, "old content"));
+  ASSERT_TRUE(testing::WriteFile(target, "old content"));
   ASSERT_TRUE(files.SetAttributes(target, kAttrHidden));
-  ASSERT_TRUE(WriteFileBytes(fresh, "new"));
+  ASSERT_TRUE(testing::WriteFile(fresh, "new"));
   ASSERT_TRUE(files.ReplaceFile(fresh, target));
-  EXPECT_EQ(ReadFileBytes(target), "new");
+  EXPECT_EQ(testing::ReadFile(target), "new");
   EXPECT_EQ(files.GetAttributes(fresh), kInvalidAttributes);
   EXPECT_TRUE(files.GetAttributes(target) & kAttrHidden);
 
   // A target that does not exist yet is created by the rename.
-  ASSERT_TRUE(WriteFileBytes(fresh, "first"));
+  ASSERT_TRUE(testing::WriteFile(fresh, "first"));
   ASSERT_TRUE(files.ReplaceFile(fresh, dir / "created.ini"));
-  EXPECT_EQ(ReadFileBytes(dir / "created.ini"), "first");
+  EXPECT_EQ(testing::ReadFile(dir / "created.ini"), "first");
   // A source that is not there changes nothing.
   EXPECT_FALSE(files.ReplaceFile(dir / "gone", target));
-  EXPECT_EQ(ReadFileBytes(target), "new");
+  EXPECT_EQ(testing::ReadFile(target), "new");
 }
 
 TEST_F(Win32FileSystemTest, TempNamesAreNewEmptyFilesOfTheirOwn) {
@@ -156,7 +157,7 @@ TEST_F(Win32FileSystemTest, TempNamesAreNewEmptyFilesOfTheirOwn) {
     EXPECT_EQ(p.rfind(dir / "kvx", 0), 0u) << p;  // three letters of the prefix
     EXPECT_EQ(p.substr(p.size() - 4), ".tmp");
     EXPECT_EQ(files.GetAttributes(p) & kAttrDirectory, 0u);
-    EXPECT_EQ(ReadFileBytes(p), "");
+    EXPECT_EQ(testing::ReadFile(p), "");
   }
   std::string none;
   EXPECT_FALSE(files.CreateTempFile(dir / "missing", "kvx", none));
@@ -175,13 +176,13 @@ TEST_F(Win32FileSystemTest, TextModeWritesLineEndsAsCrLf) {
     ASSERT_TRUE(f->Size(size));
     EXPECT_EQ(size, 9u);
   }
-  EXPECT_EQ(ReadFileBytes(log), "a, b, c\r\n");
+  EXPECT_EQ(testing::ReadFile(log), "a, b, c\r\n");
   {
     std::unique_ptr<File> f = files.Open(log, "wb", nullptr);
     ASSERT_NE(f, nullptr);
     ASSERT_TRUE(f->Write("x\n", 2));
   }
-  EXPECT_EQ(ReadFileBytes(log), "x\n");
+  EXPECT_EQ(testing::ReadFile(log), "x\n");
   std::unique_ptr<File> f = files.Open(log, "rb", nullptr);
   ASSERT_NE(f, nullptr);
   char buf[8];

@@ -1,7 +1,7 @@
 #include "platform/win32/registry_win32.h"
 
 #include <gtest/gtest.h>
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include "platform/win32/wide_text.h"
 

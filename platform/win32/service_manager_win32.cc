@@ -1,12 +1,7 @@
 #include "platform/win32/service_manager_win32.h"
 
-#include <windows.h>
-// The interface names its operations as the calls they stand for; the
-// macros that pick the A or W call by those names are not wanted here.
-#undef CreateService
-#undef OpenService
-
 #include "platform/win32/wide_text.h"
+#include "platform/win32/windows_api.h"
 
 namespace kvx {
 

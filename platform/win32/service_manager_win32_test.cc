@@ -1,10 +1,7 @@
 #include "platform/win32/service_manager_win32.h"
 
 #include <gtest/gtest.h>
-#include <windows.h>
-// The interface's operations, not the A/W macros of the same names.
-#undef CreateService
-#undef OpenService
+#include "platform/win32/windows_api.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,5 +1,5 @@
 #pragma once
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 #include <wbemcli.h>
 
 #include <functional>

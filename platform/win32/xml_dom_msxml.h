@@ -3,7 +3,7 @@
 // classes of versions 6.0, 3.0, 4.0 and 2.6 as the system registers them,
 // seen through IXMLDOMDocument2 and IXMLDOMSchemaCollection. COM must be
 // initialised on the calling thread; every object is used on that thread.
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 #include <msxml2.h>
 
 #include <functional>
