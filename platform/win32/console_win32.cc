@@ -1,6 +1,7 @@
 #include "platform/win32/console_win32.h"
 
 #include <cstdio>
+#include <string>
 
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
@@ -17,8 +18,17 @@ void Win32Console::Write(std::string_view text) {
     WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr);
     return;
   }
-  for (size_t pos = 0; pos < text.size(); pos += done) {
-    if (!WriteFile(out, text.data() + pos, static_cast<DWORD>(text.size() - pos), &done, nullptr) ||
+  // Redirected, the text reads as a Windows program's text-mode output
+  // does: each line ends in CR LF.
+  std::string lines;
+  lines.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) lines += '\r';
+    lines += text[i];
+  }
+  for (size_t pos = 0; pos < lines.size(); pos += done) {
+    if (!WriteFile(out, lines.data() + pos, static_cast<DWORD>(lines.size() - pos), &done,
+                   nullptr) ||
         done == 0)
       return;
   }
