@@ -149,6 +149,12 @@ const char* StringTableText(int lang, int id) {
   return nullptr;
 }
 
+std::vector<int> StringTableLanguages() {
+  std::vector<int> ids;
+  for (const Language& l : kLanguages) ids.push_back(l.id);
+  return ids;
+}
+
 int LanguageForLocaleName(std::string_view name) {
   // language[_territory][.codeset][@modifier]
   const size_t lang_end = name.find_first_of("_.@");

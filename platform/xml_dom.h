@@ -27,6 +27,9 @@ struct XmlParseError {
 // The kinds of node the tool tells apart.
 enum class XmlNodeType { kElement, kText, kCData, kProcessingInstruction, kComment, kDocument, kOther };
 
+// The namespace every namespace declaration (xmlns, xmlns:p) is in.
+inline constexpr const char* kXmlnsNamespace = "http://www.w3.org/2000/xmlns/";
+
 // One node of a loaded document; valid while its document lives.
 class XmlNode {
  public:

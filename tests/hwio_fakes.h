@@ -4,8 +4,6 @@
 // service control manager holding the driver's service, and a legacy
 // platform, each recording what it was asked; and a fixture of the library
 // over them.
-#include <sys/mman.h>
-
 #include <cstring>
 #include <map>
 #include <string>
@@ -18,6 +16,7 @@
 #include "platform/device_io.h"
 #include "platform/service_manager.h"
 #include "tests/fakes.h"
+#include "tests/low_memory.h"
 
 namespace kvx::testing {
 
@@ -25,11 +24,8 @@ namespace kvx::testing {
 // pages of "physical" memory placed below 4 GiB, recording each request.
 class FakeDriver : public Device {
  public:
-  FakeDriver() {
-    memory = static_cast<uint8_t*>(mmap(nullptr, kMemory, PROT_READ | PROT_WRITE,
-                                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0));
-  }
-  ~FakeDriver() override { munmap(memory, kMemory); }
+  FakeDriver() { memory = AllocateLowMemory(kMemory); }
+  ~FakeDriver() override { FreeLowMemory(memory, kMemory); }
 
   bool Control(uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
                uint32_t& returned) override {

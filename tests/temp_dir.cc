@@ -5,10 +5,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace kvx::testing {
+
+const char TempDir::kSeparator = '/';
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
@@ -19,18 +19,6 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() { RemoveTree(path_); }
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 void MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
 

@@ -17,6 +17,7 @@
 
 #include "platform/posix/debug_channel.h"
 #include "platform/posix/machine_folder.h"
+#include "tools/tool_options.h"
 
 namespace {
 
@@ -31,38 +32,23 @@ const char kUsage[] =
     "a line end at the message's end dropped. Runs until interrupted (Ctrl-C\n"
     "or SIGTERM); messages already sent are still printed before it ends.\n"
     "\n"
-    "  --ready FILE   create FILE once the viewer is listening, so that a\n"
-    "                 script can wait for it before starting what it watches\n"
-    "  --output FILE  write the messages to FILE instead of standard output\n"
-    "  --help         show this text\n"
+    KVX_DBGVIEW_OPTIONS_USAGE
     "\n"
     "Exit codes: 0 stopped; 1 bad arguments; 2 the endpoint cannot be bound\n"
     "(another viewer is attached to this machine folder, or the folder cannot\n"
     "be created).\n";
 
-void Print(FILE* out, const char* data, size_t size) {
-  if (size > 0 && data[size - 1] == '\n') --size;
-  std::fwrite(data, 1, size, out);
-  std::fputc('\n', out);
-  std::fflush(out);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string ready, output;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if ((arg == "--ready" || arg == "--output") && i + 1 < argc) {
-      (arg == "--ready" ? ready : output) = argv[++i];
-    } else {
-      std::fprintf(stderr, "kvxdbgview: unknown argument '%s'\n\n%s", arg.c_str(), kUsage);
-      return 1;
-    }
-  }
+  kvx::DbgviewOptions options;
+  std::string bad;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const kvx::ToolArguments parsed = kvx::ParseDbgviewArguments(args, options, bad);
+  const int outcome = kvx::ArgumentsOutcome(parsed, "kvxdbgview", kUsage, bad, 1);
+  if (outcome >= 0) return outcome;
+  const std::string& ready = options.ready;
+  const std::string& output = options.output;
 
   if (!kvx::EnsureMachineDir("", false)) {
     std::fprintf(stderr, "kvxdbgview: cannot create the machine folder %s: %s\n",
@@ -120,7 +106,7 @@ int main(int argc, char** argv) {
     const int n = poll(&p, 1, g_stop ? 0 : 200);
     if (n > 0) {
       const ssize_t got = recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
-      if (got >= 0) Print(out, buf.data(), static_cast<size_t>(got));
+      if (got >= 0) kvx::PrintDebugMessage(out, buf.data(), static_cast<size_t>(got));
       continue;
     }
     if (g_stop) break;  // stopped, and nothing is left to read

@@ -11,11 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/entry.h"
 #include "flash/persistent_copy.h"
 #include "platform/posix/machine_folder.h"
 #include "platform/posix/named_objects_posix.h"
+#include "tools/tool_options.h"
 
 namespace {
 
@@ -35,57 +37,22 @@ const char kUsage[] =
     "reaches 100%, when the watched run ends (the process PID, or else the run\n"
     "of QZRRemote that it saw start), or when interrupted.\n"
     "\n"
-    "  --ready FILE  create FILE once the mapping exists, so that a script can\n"
-    "                start the copy after it\n"
-    "  --pid PID     watch the process PID instead of the tool's run\n"
-    "  --help        show this text\n"
+    KVX_PROGRESS_OPTIONS_USAGE
     "\n"
     "Exit codes: 0 the copy reached 100%; 1 the run ended before that, or the\n"
     "viewer was interrupted; 2 bad arguments or no mapping could be created.\n";
 
-// The decimal digits at the start of the view, as UTF-16 characters; -1
-// when there are none yet.
-int ReadPercentage(const unsigned char* view, size_t size) {
-  int value = -1;
-  for (size_t i = 0; i + 1 < size; i += 2) {
-    const unsigned unit = view[i] | (view[i + 1] << 8);
-    if (unit < '0' || unit > '9') break;
-    value = (value < 0 ? 0 : value * 10) + static_cast<int>(unit - '0');
-    if (value > 1000) break;
-  }
-  return value;
-}
-
-void Show(int percent, bool terminal) {
-  if (terminal) {
-    const int filled = percent >= 100 ? 40 : percent * 40 / 100;
-    std::printf("\rCopying persistent data [%s%s] %3d%%", std::string(filled, '#').c_str(),
-                std::string(40 - filled, '.').c_str(), percent);
-  } else {
-    std::printf("%d%%\n", percent);
-  }
-  std::fflush(stdout);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string ready;
-  long pid = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (arg == "--ready" && i + 1 < argc) {
-      ready = argv[++i];
-    } else if (arg == "--pid" && i + 1 < argc) {
-      pid = std::strtol(argv[++i], nullptr, 10);
-    } else {
-      std::fprintf(stderr, "kvxprogress: unknown argument '%s'\n\n%s", arg.c_str(), kUsage);
-      return 2;
-    }
-  }
+  kvx::ProgressOptions options;
+  std::string bad;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const kvx::ToolArguments parsed = kvx::ParseProgressArguments(args, options, bad);
+  const int outcome = kvx::ArgumentsOutcome(parsed, "kvxprogress", kUsage, bad, 2);
+  if (outcome >= 0) return outcome;
+  const std::string& ready = options.ready;
+  const long pid = options.pid;
   if (!kvx::EnsureMachineDir("objects", true)) {
     std::fprintf(stderr, "kvxprogress: cannot create %s: %s\n", kvx::MachinePath("objects").c_str(),
                  std::strerror(errno));
@@ -108,36 +75,16 @@ int main(int argc, char** argv) {
     if (FILE* r = std::fopen(ready.c_str(), "w")) std::fclose(r);
   }
 
-  const bool terminal = isatty(STDOUT_FILENO);
-  int shown = -1;
+  // The watched run: a process, or the tool's run seen holding its guard.
   bool run_seen = false;
-  int result = 1;
-  while (!g_stop) {
-    const int percent = ReadPercentage(view->data(), view->size());
-    if (percent >= 0 && percent != shown) {
-      Show(percent, terminal);
-      shown = percent;
-    }
-    if (percent >= 100) {
-      result = 0;
-      break;
-    }
-    // The watched run: a process, or the tool's run seen holding its guard.
-    if (pid > 0) {
-      if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) break;
-    } else {
-      const bool held = objects.MutexHeld(kInstanceMutexName);
-      if (held) run_seen = true;
-      if (run_seen && !held) {
-        // One more look: the last chunk may have landed as the run ended.
-        const int last = ReadPercentage(view->data(), view->size());
-        if (last != shown && last >= 0) Show(last, terminal);
-        if (last >= 100) result = 0;
-        break;
-      }
-    }
-    usleep(50 * 1000);
-  }
-  if (terminal && shown >= 0) std::printf("\n");
-  return result;
+  kvx::ProgressWatch watch;
+  watch.stopped = [] { return g_stop != 0; };
+  watch.run_ended = [&] {
+    if (pid > 0) return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    const bool held = objects.MutexHeld(kInstanceMutexName);
+    if (held) run_seen = true;
+    return run_seen && !held;
+  };
+  watch.pause = [] { usleep(50 * 1000); };
+  return kvx::WatchProgress(view->data(), view->size(), isatty(STDOUT_FILENO), watch);
 }

@@ -402,8 +402,6 @@ void StripBlankText(xmlNodePtr node) {
   }
 }
 
-constexpr const char* kXmlnsNamespace = "http://www.w3.org/2000/xmlns/";
-
 class Libxml2Node : public XmlNode {
  public:
   Libxml2Node(xmlDocPtr doc, xmlNodePtr node, const ParseRecord* record)

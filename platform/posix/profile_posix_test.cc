@@ -14,7 +14,7 @@
 #include "core/utf.h"
 #include "tests/temp_dir.h"
 #include "tests/tool_harness.h"
-#include "tests/wine/corpus_format.h"
+#include "tests/wine/profile_corpus_runner.h"
 
 namespace kvx {
 namespace {
@@ -254,71 +254,16 @@ TEST_F(ProfileTest, WrittenNamesAreTrimmedAsLookupsTrimThem) {
   EXPECT_EQ(ReadFile(file()), Utf16File(u"[S]\r\nk=2\r\n"));
 }
 
-// The corpus interpreter: the same operations and the same records as the
-// Windows helper tests/wine/profile_ops.cc.
-std::string Hex(const std::u16string& units) { return corpus::HexUnits(units.data(), units.size()); }
-
-// The first `n` units of a buffer of `size` that holds `written`, the rest
-// still holding the helper's fill value.
-std::u16string BufferView(std::u16string written, size_t size, size_t n) {
-  written.resize(size, 0x5A5A);
-  return written.substr(0, n);
-}
-
+// The corpus through the POSIX profile functions, the files named as the
+// Windows helper names them.
 void RunCorpus(const std::string& corpus, const std::string& outdir) {
   PathMap map(outdir);
   PosixPrivateProfile profile(map);
-  std::ifstream in(corpus);
-  std::string line, file;
-  std::ofstream results;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    const std::vector<std::string> f = corpus::Split(line);
-    auto arg = [&](size_t i) { return i < f.size() ? corpus::Unescape(f[i]) : std::string(); };
-    const std::string& op = f[0];
-    if (op == "case") {
-      if (!file.empty()) profile.Flush(file);
-      results.close();
-      file = outdir + "/" + f[1] + ".ini";
-      unlink(file.c_str());
-      results.open(outdir + "/" + f[1] + ".txt", std::ios::binary);
-    } else if (op == "u16") {
-      profile.Flush(file);
-      WriteFile(file, Utf16File(Utf8ToUtf16(arg(1))));
-    } else if (op == "u8") {
-      profile.Flush(file);
-      WriteFile(file, "\xEF\xBB\xBF" + arg(1));
-    } else if (op == "raw") {
-      profile.Flush(file);
-      WriteFile(file, arg(1));
-    } else if (op == "ws") {
-      results << "ws " << (profile.WriteString(arg(1), arg(2), arg(3), file) ? 1 : 0) << "\n";
-    } else if (op == "rs") {
-      const uint32_t size = static_cast<uint32_t>(std::stoul(f[4]));
-      std::u16string written;
-      const uint32_t n = profile.GetString(arg(1), arg(2), arg(3), written, size, file);
-      if (size) written.push_back(0);
-      results << "rs " << n << "\t"
-              << Hex(BufferView(written, size, size ? (n + 1 < size ? n + 1 : size) : 0)) << "\n";
-    } else if (op == "ri") {
-      results << "ri " << static_cast<int>(profile.GetInt(arg(1), arg(2), std::stoi(f[3]), file))
-              << "\n";
-    } else if (op == "u8to16" || op == "u16to8") {
-      const std::string bytes = corpus::FromHex(f[1]);
-      if (op == "u8to16") {
-        results << "u8to16 " << Hex(Utf8ToUtf16(bytes)) << "\n";
-      } else {
-        results << "u16to8 " << corpus::HexBytes(Utf16ToUtf8(DecodeUtf16Bytes(bytes))) << "\n";
-      }
-    } else if (op == "sn") {
-      const uint32_t size = static_cast<uint32_t>(std::stoul(f[1]));
-      std::u16string buf;
-      const uint32_t n = profile.GetSectionNames(buf, size, file);
-      results << "sn " << n << "\t"
-              << Hex(BufferView(buf, size, size ? (n + 2 < size ? n + 2 : size) : 0)) << "\n";
-    }
-  }
-  if (!file.empty()) profile.Flush(file);
+  CorpusFiles files;
+  files.path = [&](const std::string& name, const char* ext) { return outdir + "/" + name + ext; };
+  files.write = [](const std::string& path, const std::string& bytes) { WriteFile(path, bytes); };
+  files.remove = [](const std::string& path) { unlink(path.c_str()); };
+  RunProfileCorpus(ReadFile(corpus), profile, files);
 }
 
 std::string WinePath(const std::string& native) {

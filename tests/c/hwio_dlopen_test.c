@@ -11,29 +11,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "hwio/kvxhwio.h"
-
-static int failures = 0;
-
-#define CHECK(cond)                                                   \
-  do {                                                                \
-    if (!(cond)) {                                                    \
-      fprintf(stderr, "%s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                     \
-    }                                                                 \
-  } while (0)
-
-static void* bind(void* lib, const char* name) {
-  void* f = dlsym(lib, name);
-  if (!f) {
-    fprintf(stderr, "missing export %s\n", name);
-    ++failures;
-  }
-  return f;
-}
+#include "tests/c/hwio_functions.h"
 
 /* POSIX allows a data pointer from dlsym to become a function pointer. */
-#define BIND(var, name) (*(void**)(&(var)) = bind(lib, (name)))
+static KvxHwioAddress lookup(void* lib, const char* name) {
+  void* p = dlsym(lib, name);
+  KvxHwioAddress address;
+  memcpy(&address, &p, sizeof address);
+  return address;
+}
 
 static int run(const char* kvxemu, const char* args) {
   char command[4096];
@@ -59,100 +45,67 @@ int main(int argc, char** argv) {
     fprintf(stderr, "dlopen: %s\n", dlerror());
     return 2;
   }
-  KVXBOOL (*init)(void);
-  BIND(init, "InitializeWinIo");
-  void (*shutdown)(void);
-  BIND(shutdown, "ShutdownWinIo");
-  KVXBOOL (*install)(const char*, KVXBOOL);
-  BIND(install, "InstallWinIoDriver");
-  KVXBOOL (*remove_driver)(void);
-  BIND(remove_driver, "RemoveWinIoDriver");
-  KVXBOOL (*get_port)(uint16_t, uint32_t*, uint8_t);
-  BIND(get_port, "GetPortVal");
-  KVXBOOL (*set_port)(uint16_t, uint32_t, uint8_t);
-  BIND(set_port, "SetPortVal");
-  KVXBOOL (*set_port_ex)(uint16_t, uint16_t, sCPU_REGS*);
-  BIND(set_port_ex, "SetPortValEx");
-  KVXBOOL (*create_dos)(const char*, const char*);
-  BIND(create_dos, "CreateDosDevice");
-  KVXBOOL (*delete_dos)(const char*);
-  BIND(delete_dos, "DeleteDosDevice");
-  uint8_t* (*map)(uint32_t, uint32_t, uint32_t*);
-  BIND(map, "MapPhysToLin");
-  KVXBOOL (*unmap)(uint32_t, uint8_t*);
-  BIND(unmap, "UnmapPhysicalMemory");
-  KVXBOOL (*get_phys)(uint32_t, uint32_t*);
-  BIND(get_phys, "GetPhysLong");
-  KVXBOOL (*set_phys)(uint32_t, uint32_t);
-  BIND(set_phys, "SetPhysLong");
-  KVXBOOL (*init_smbios)(void);
-  BIND(init_smbios, "InitSMBIOS");
-  KVXBOOL (*token)(uint16_t, uint16_t*, uint16_t*);
-  BIND(token, "GetTokenFromTokenID");
-  KVXBOOL (*call)(void*, uint32_t);
-  BIND(call, "CallInterface");
-  KVXBOOL (*set_default)(uint16_t, uint16_t);
-  BIND(set_default, "SetDefaultPortValue");
-  if (failures) return 1;
+  KvxHwio f;
+  if (kvx_hwio_bind(&f, lookup, lib) != 0) return 1;
   /* The library's own code stays inside it: a program binds the interface
    * and nothing else. */
   CHECK(dlsym(lib, "_ZN3kvx5WinIo15InitializeWinIoEv") == NULL);
   CHECK(dlsym(lib, "_ZN3kvx14CreatePlatformEv") == NULL);
 
   uint32_t v = 0;
-  CHECK(get_port(0x80, &v, 1) == 0); /* closed */
-  CHECK(init() == 1);
+  CHECK(f.get_port(0x80, &v, 1) == 0); /* closed */
+  CHECK(f.init() == 1);
 
   /* Ports: latches read back at each width; width 3 sends nothing. */
-  CHECK(set_port(0x80, 0xA5, 1) == 1);
-  CHECK(get_port(0x80, &v, 1) == 1 && v == 0xA5);
-  CHECK(set_port(0x300, 0x12345678, 4) == 1);
-  CHECK(get_port(0x300, &v, 2) == 1 && v == 0x5678);
-  CHECK(get_port(0x300, &v, 4) == 1 && v == 0x12345678);
-  CHECK(get_port(0x300, &v, 3) == 1);
+  CHECK(f.set_port(0x80, 0xA5, 1) == 1);
+  CHECK(f.get_port(0x80, &v, 1) == 1 && v == 0xA5);
+  CHECK(f.set_port(0x300, 0x12345678, 4) == 1);
+  CHECK(f.get_port(0x300, &v, 2) == 1 && v == 0x5678);
+  CHECK(f.get_port(0x300, &v, 4) == 1 && v == 0x12345678);
+  CHECK(f.get_port(0x300, &v, 3) == 1);
   sCPU_REGS regs;
   memset(&regs, 0, sizeof regs);
-  CHECK(set_port_ex(0x70, 0x1234, &regs) == 1 && regs.regs[0] == 0x1234);
+  CHECK(f.set_port_ex(0x70, 0x1234, &regs) == 1 && regs.regs[0] == 0x1234);
 
   /* Physical memory: the firmware's entry point, a real shared view below
    * 4 GiB; a range beyond the memory is refused. */
   uint32_t section = 0;
-  uint8_t* p = map(0xF0000, 24, &section);
+  uint8_t* p = f.map(0xF0000, 24, &section);
   CHECK(p != NULL && (uintptr_t)p < 0x100000000ull);
   if (p) CHECK(memcmp(p, "_SM3_", 5) == 0);
-  CHECK(p && unmap(section, p) == 1);
-  CHECK(unmap(section, p) == 0); /* the section is gone */
-  CHECK(map(0xFFFFF000u, 0x2000, &section) == NULL);
+  CHECK(p && f.unmap(section, p) == 1);
+  CHECK(f.unmap(section, p) == 0); /* the section is gone */
+  CHECK(f.map(0xFFFFF000u, 0x2000, &section) == NULL);
   /* A view outlives a second InitializeWinIo and a ShutdownWinIo, until its
    * unmap names its section and an address inside it. */
-  p = map(0x2000, 16, &section);
+  p = f.map(0x2000, 16, &section);
   CHECK(p != NULL);
   if (p) {
     p[0] = 0x42;
-    CHECK(init() == 1);
+    CHECK(f.init() == 1);
     CHECK(p[0] == 0x42);
-    shutdown();
-    CHECK(unmap(section, p) == 0); /* closed */
-    CHECK(init() == 1);
-    CHECK(unmap(section, p + 0x10000) == 0);
+    f.shutdown();
+    CHECK(f.unmap(section, p) == 0); /* closed */
+    CHECK(f.init() == 1);
+    CHECK(f.unmap(section, p + 0x10000) == 0);
     CHECK(p[0] == 0x42);
-    CHECK(unmap(section, p) == 1);
+    CHECK(f.unmap(section, p) == 1);
   }
-  CHECK(set_phys(0x2010, 0xDEADBEEF) == 1);
-  CHECK(get_phys(0x2010, &v) == 1 && v == 0xDEADBEEF);
+  CHECK(f.set_phys(0x2010, 0xDEADBEEF) == 1);
+  CHECK(f.get_phys(0x2010, &v) == 1 && v == 0xDEADBEEF);
 
   /* SMBIOS tokens and the calling interface. */
   uint16_t location = 0, value = 7;
-  CHECK(token(0x0351, &location, &value) == 0); /* before InitSMBIOS */
-  CHECK(set_default(0xB2, 0x0D) == 1);
-  CHECK(init_smbios() == 1);
-  CHECK(token(0x0351, &location, &value) == 1 && location == 0x0102 && value == 1);
-  CHECK(token(0x9999, &location, &value) == 0);
+  CHECK(f.token(0x0351, &location, &value) == 0); /* before InitSMBIOS */
+  CHECK(f.set_default(0xB2, 0x0D) == 1);
+  CHECK(f.init_smbios() == 1);
+  CHECK(f.token(0x0351, &location, &value) == 1 && location == 0x0102 && value == 1);
+  CHECK(f.token(0x9999, &location, &value) == 0);
   KVX_CALLING_INTERFACE_REQUEST request;
   memset(&request, 0, sizeof request);
   request.stCmdBuf.cbClass = 17;
   request.stCmdBuf.cbSelect = 13;
-  CHECK(call(&request, 0) == 1);
+  CHECK(f.call(&request, 0) == 1);
   CHECK(request.port == 0xB2 && request.code == 0x0D);
   CHECK(request.stCmdBuf.u32Res[0] == 0 && request.stCmdBuf.u32Res[1] == 0x18); /* off */
   memset(&request, 0, sizeof request);
@@ -160,33 +113,33 @@ int main(int argc, char** argv) {
   request.stCmdBuf.cbSelect = 13;
   request.stCmdBuf.cbArg[0] = 1;
   request.stCmdBuf.cbArg[1] = 3;
-  CHECK(call(&request, 0) == 1); /* power on */
+  CHECK(f.call(&request, 0) == 1); /* power on */
   memset(&request, 0, sizeof request);
   request.stCmdBuf.cbClass = 17;
   request.stCmdBuf.cbSelect = 13;
-  CHECK(call(&request, 0) == 1 && request.stCmdBuf.u32Res[1] == 0x38); /* on */
+  CHECK(f.call(&request, 0) == 1 && request.stCmdBuf.u32Res[1] == 0x38); /* on */
 
   /* DOS device names: the drive appears in the machine's drive map. */
   char link[512];
   struct stat st;
   snprintf(link, sizeof link, "%s/dosdevices/q:", machine);
-  CHECK(create_dos("\\Device\\Nothing", "Q") == 1);
+  CHECK(f.create_dos("\\Device\\Nothing", "Q") == 1);
   CHECK(lstat(link, &st) == 0);
-  CHECK(delete_dos("Q") == 1);
+  CHECK(f.delete_dos("Q") == 1);
   CHECK(lstat(link, &st) != 0);
-  CHECK(delete_dos("~") == 1); /* no such name: still true */
-  CHECK(create_dos("\\Device\\X", "ABCDEFGH") == 0); /* does not fit */
+  CHECK(f.delete_dos("~") == 1); /* no such name: still true */
+  CHECK(f.create_dos("\\Device\\X", "ABCDEFGH") == 0); /* does not fit */
 
-  shutdown();
-  CHECK(get_port(0x80, &v, 1) == 0);
-  CHECK(delete_dos("~") == 1); /* closed: still true */
+  f.shutdown();
+  CHECK(f.get_port(0x80, &v, 1) == 0);
+  CHECK(f.delete_dos("~") == 1); /* closed: still true */
 
   /* The driver's service: removed, then installed and started again by
    * the next InitializeWinIo. */
-  CHECK(remove_driver() == 1);
-  CHECK(init() == 1);
-  shutdown();
-  CHECK(install("C:\\drivers\\kvxio.sys", 1) == 1);
+  CHECK(f.remove_driver() == 1);
+  CHECK(f.init() == 1);
+  f.shutdown();
+  CHECK(f.install("C:\\drivers\\kvxio.sys", 1) == 1);
 
   dlclose(lib);
   run(argv[2], "down");

@@ -1,0 +1,202 @@
+#include "platform/win32/file_system_win32.h"
+
+#include <errno.h>
+#include <io.h>
+#include <stdio.h>
+
+#include "platform/win32/wide_text.h"
+#include "platform/win32/windows_api.h"
+
+namespace kvx {
+
+namespace {
+
+class CrtFile : public File {
+ public:
+  explicit CrtFile(FILE* f) : f_(f) {}
+  ~CrtFile() override { fclose(f_); }
+  bool Write(const void* data, size_t size) override { return fwrite(data, 1, size, f_) == size; }
+  bool Flush() override { return fflush(f_) == 0; }
+  size_t Read(void* data, size_t size) override { return fread(data, 1, size, f_); }
+  bool Error() override { return ferror(f_) != 0; }
+  bool Size(uint64_t& size) override {
+    LARGE_INTEGER n;
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f_)));
+    if (h == INVALID_HANDLE_VALUE || !GetFileSizeEx(h, &n)) return false;
+    size = static_cast<uint64_t>(n.QuadPart);
+    return true;
+  }
+
+ private:
+  FILE* f_;
+};
+
+int64_t FileTimeValue(const FILETIME& t) {
+  return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+}
+
+int SystemErrorFromErrno(int e) {
+  switch (e) {
+    case ENOENT:
+      return kErrorFileNotFound;
+    case EACCES:
+      return kErrorAccessDenied;
+    default:
+      return ERROR_GEN_FAILURE;
+  }
+}
+
+bool WritesTo(const char* mode) {
+  for (const char* p = mode; *p; ++p)
+    if (*p == 'w' || *p == 'a' || *p == '+') return true;
+  return false;
+}
+
+}  // namespace
+
+bool IsReadOnlyFile(const std::wstring& path) {
+  const DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) &&
+         !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int Win32FileSystem::Access(const std::string& path, int mode) {
+  return _waccess(Wide(path).c_str(), mode) == 0 ? 0 : errno;
+}
+
+std::unique_ptr<File> Win32FileSystem::Open(const std::string& path, const char* mode, int* error) {
+  const std::wstring wide = Wide(path);
+  // Windows refuses to write a read-only file; a process that the host
+  // lets write anything (Wine run as root) refuses it here all the same.
+  if (WritesTo(mode) && IsReadOnlyFile(wide)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    if (error) *error = kErrorAccessDenied;
+    return nullptr;
+  }
+  SetLastError(ERROR_SUCCESS);
+  FILE* f = _wfopen(wide.c_str(), Wide(mode).c_str());
+  if (f == nullptr) {
+    // The run-time leaves the system's error of the failed open in place;
+    // a refusal of its own (a bad mode) has only errno.
+    const DWORD system = GetLastError();
+    if (error)
+      *error = system != ERROR_SUCCESS ? static_cast<int>(system) : SystemErrorFromErrno(errno);
+    return nullptr;
+  }
+  return std::make_unique<CrtFile>(f);
+}
+
+bool Win32FileSystem::FindFiles(const std::string& pattern, std::vector<FindEntry>& out) {
+  out.clear();
+  WIN32_FIND_DATAW data;
+  const HANDLE find = FindFirstFileW(Wide(pattern).c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  do {
+    FindEntry e;
+    e.name = Narrow(data.cFileName);
+    e.attributes = data.dwFileAttributes;
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      e.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    e.last_write = FileTimeValue(data.ftLastWriteTime);
+    out.push_back(std::move(e));
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return true;
+}
+
+uint32_t Win32FileSystem::GetAttributes(const std::string& path) {
+  return GetFileAttributesW(Wide(path).c_str());
+}
+
+bool Win32FileSystem::SetAttributes(const std::string& path, uint32_t attributes) {
+  return SetFileAttributesW(Wide(path).c_str(), attributes) != 0;
+}
+
+bool Win32FileSystem::GetLastWriteTime(const std::string& path, int64_t& time) {
+  const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FILETIME written;
+  const bool ok = GetFileTime(h, nullptr, nullptr, &written) != 0;
+  CloseHandle(h);
+  if (ok) time = FileTimeValue(written);
+  return ok;
+}
+
+bool Win32FileSystem::DeleteFile(const std::string& path) {
+  // A link is removed itself; what it points at is left alone.
+  return DeleteFileW(Wide(path).c_str()) != 0;
+}
+
+bool Win32FileSystem::RemoveDirectory(const std::string& path) {
+  return RemoveDirectoryW(Wide(path).c_str()) != 0;
+}
+
+bool Win32FileSystem::CreateDirectory(const std::string& path) {
+  return CreateDirectoryW(Wide(path).c_str(), nullptr) != 0;
+}
+
+bool Win32FileSystem::ReplaceFile(const std::string& from, const std::string& to) {
+  const std::wstring source = Wide(from), target = Wide(to);
+  const DWORD existing = GetFileAttributesW(target.c_str());
+  if (existing == INVALID_FILE_ATTRIBUTES) {
+    return MoveFileExW(source.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+  // Windows will not replace a read-only file or a folder; the check is
+  // made here so that every system refuses alike.
+  if (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  // The replaced file's attributes stay with the name (set again for the
+  // systems whose ReplaceFileW leaves them behind).
+  if (!::ReplaceFileW(target.c_str(), source.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                      nullptr, nullptr))
+    return false;
+  SetFileAttributesW(target.c_str(), existing);
+  return true;
+}
+
+std::string Win32FileSystem::TempFolder() {
+  wchar_t buf[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, buf);
+  if (n == 0 || n > MAX_PATH) return std::string();
+  return Narrow(std::wstring_view(buf, n));
+}
+
+bool Win32FileSystem::CreateTempFile(const std::string& folder, const std::string& prefix,
+                                     std::string& path) {
+  wchar_t buf[MAX_PATH];
+  if (GetTempFileNameW(Wide(folder).c_str(), Wide(prefix).c_str(), 0, buf) == 0) return false;
+  path = Narrow(buf);
+  return true;
+}
+
+namespace {
+
+// The volume and file index of what `path` names, opened for no access at
+// all so that a file open elsewhere or a read-only one answers too; backup
+// semantics let a folder be opened. A link is followed: the question is
+// what the name reaches.
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+  const HANDLE h = CreateFileW(Wide(path).c_str(), 0,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  return ok;
+}
+
+}  // namespace
+
+bool Win32FileSystem::SameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION first, second;
+  if (!FileIdentity(a, first) || !FileIdentity(b, second)) return false;
+  return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+}  // namespace kvx
