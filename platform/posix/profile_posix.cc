@@ -269,7 +269,10 @@ void PosixPrivateProfile::SettleView(View& view) {
       value = TrimRight(value);
       break;
     }
-    case Settle::kReparse: view.data = ParseProfile(SerializeProfile(view.data)); break;
+    case Settle::kReparse:
+      view.data = ParseProfile(SerializeProfile(view.data));
+      view.round_trips = false;  // not known until looked at
+      break;
   }
   view.settle = Settle::kNone;
 }
@@ -288,6 +291,12 @@ void PosixPrivateProfile::Apply(View& view, const Write& write) {
   }
   ProfileData::Entry* e = FindEntry(*s, key);
   if (e != nullptr && e->has_value && e->value == value) return;  // nothing to write
+  // The write puts every line of the file anew, and the next read sees
+  // them parsed: a line that does not come back as it was read (a name or
+  // value cut at a NUL after blanks loses them) reads differently from now
+  // on, as it does with the system's functions.
+  if (!view.round_trips) view.round_trips = ParseProfile(SerializeProfile(data)) == data;
+  const bool others_change = !view.round_trips;
   const bool nameless_after_nameless =
       e == nullptr && key.empty() && !s->entries.empty() && s->entries.back().name.empty();
   if (e == nullptr) {
@@ -306,7 +315,7 @@ void PosixPrivateProfile::Apply(View& view, const Write& write) {
                           back.sections[1].name == (new_section ? section : "x") &&
                           back.sections[1].entries.size() == 1 &&
                           back.sections[1].entries[0].name == e->name;
-  if (!same_lines || nameless_after_nameless) {
+  if (!same_lines || nameless_after_nameless || others_change) {
     view.settle = Settle::kReparse;
   } else if (back.sections[1].entries[0].value != value) {
     view.settle = back.sections[1].entries[0].value == TrimRight(value) ? Settle::kTrimValue

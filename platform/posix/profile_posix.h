@@ -20,13 +20,16 @@ struct ProfileData {
     std::string name;
     std::string value;
     bool has_value = false;
+    bool operator==(const Entry&) const = default;
   };
   struct Section {
     std::string name;
     std::vector<Entry> entries;
+    bool operator==(const Section&) const = default;
   };
   Encoding encoding = Encoding::kNarrow;
   std::vector<Section> sections;
+  bool operator==(const ProfileData&) const = default;
 };
 
 ProfileData ParseProfile(const std::string& bytes);
@@ -71,6 +74,12 @@ class PosixPrivateProfile : public PrivateProfile {
     bool changed = false;  // differs from the file it was parsed from
     Settle settle = Settle::kNone;
     size_t section = 0, entry = 0;  // the entry a kTrimValue concerns
+    // Whether `data` is known to be what a parse of its own file image
+    // gives. A file can hold lines that do not come back so once written
+    // (a name or value cut at a NUL right after blanks, a nameless key
+    // without a value, a header with an empty name); the first write to
+    // such a view changes what every later read sees of them.
+    bool round_trips = false;
     // Once settled, the file's bytes as the last change wrote them, until
     // the next change.
     std::optional<std::string> image;

@@ -254,6 +254,52 @@ TEST_F(ProfileTest, WrittenNamesAreTrimmedAsLookupsTrimThem) {
   EXPECT_EQ(ReadFile(file()), Utf16File(u"[S]\r\nk=2\r\n"));
 }
 
+// Blanks right before a NUL stay in a name or value until a write puts the
+// file's lines back without what followed the NUL: from then on, before any
+// flush and for the writes that follow, they read trimmed.
+TEST_F(ProfileTest, AWriteTrimsNamesAndValuesCutAtANulForLaterReads) {
+  using namespace std::string_literals;
+  WriteFile(file(), Utf16File(u"[T \0x]\r\nt=3\r\n[S]\r\nk\t\0x=1\r\nv=2 \0junk\r\n"s));
+  std::u16string out;
+  profile.GetString("T", "t", "d", out, 100, file());
+  EXPECT_EQ(out, u"d");
+  profile.GetString("S", "v", "d", out, 100, file());
+  EXPECT_EQ(out, u"2 ");
+  EXPECT_TRUE(profile.WriteString("U", "u", "1", file()));
+  profile.GetString("T", "t", "d", out, 100, file());
+  EXPECT_EQ(out, u"3");
+  profile.GetString("S", "k", "d", out, 100, file());
+  EXPECT_EQ(out, u"1");
+  profile.GetString("S", "v", "d", out, 100, file());
+  EXPECT_EQ(out, u"2");
+  std::u16string names;
+  EXPECT_EQ(profile.GetSectionNames(names, 100, file()), 6u);
+  EXPECT_EQ(names, u"T\0S\0U\0\0"s);
+  // The first write put the lines back as they were read; the next one
+  // puts them back trimmed.
+  EXPECT_TRUE(profile.Flush(file()));
+  EXPECT_EQ(ReadFile(file()), Utf16File(u"[T ]\r\nt=3\r\n[S]\r\nk\t=1\r\nv=2 \r\n[U]\r\nu=1\r\n"));
+  EXPECT_TRUE(profile.WriteString("U", "u", "2", file()));
+  EXPECT_TRUE(profile.Flush(file()));
+  EXPECT_EQ(ReadFile(file()), Utf16File(u"[T]\r\nt=3\r\n[S]\r\nk=1\r\nv=2\r\n[U]\r\nu=2\r\n"));
+}
+
+// A write to a name the file holds cut at a NUL after blanks is not found
+// there, so it adds a section of its own; once written, the old one,
+// trimmed, comes first and answers reads.
+TEST_F(ProfileTest, AWriteBesideASectionCutAtANulIsShadowedByIt) {
+  using namespace std::string_literals;
+  WriteFile(file(), Utf16File(u"[Ac\t\0ss]\r\nmail=1\r\n"s));
+  EXPECT_TRUE(profile.WriteString("Ac", "chat", "2", file()));
+  std::u16string out;
+  profile.GetString("Ac", "chat", "d", out, 100, file());
+  EXPECT_EQ(out, u"d");
+  profile.GetString("Ac", "mail", "d", out, 100, file());
+  EXPECT_EQ(out, u"1");
+  EXPECT_TRUE(profile.Flush(file()));
+  EXPECT_EQ(ReadFile(file()), Utf16File(u"[Ac\t]\r\nmail=1\r\n[Ac]\r\nchat=2\r\n"));
+}
+
 // The corpus through the POSIX profile functions, the files named as the
 // Windows helper names them.
 void RunCorpus(const std::string& corpus, const std::string& outdir) {
