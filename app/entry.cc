@@ -132,6 +132,10 @@ bool IsHelpArgument(const std::string& arg) {
   return arg == "/?" || arg == "-h" || arg == "--help";
 }
 
+bool IsValidateArgument(const std::string& arg) {
+  return EqualsIgnoringCase(arg, "/validate") || EqualsIgnoringCase(arg, "--validate");
+}
+
 std::string UsageText(const std::string& module_path) {
   const std::string schema = module_path.empty() ? std::string(kSchemaFileName) + " beside the program"
                                                  : SchemaPathBeside(module_path);

@@ -58,6 +58,10 @@ int ShowResultMessage(RunContext& ctx, int code);
 // Whether `arg` asks for the usage text ("/?", "-h", "--help").
 bool IsHelpArgument(const std::string& arg);
 
+// Whether `arg` asks for the /validate mode ("/validate" or "--validate",
+// in any letter case).
+bool IsValidateArgument(const std::string& arg);
+
 // The usage text, naming the schema and log paths of `module_path`.
 std::string UsageText(const std::string& module_path);
 
