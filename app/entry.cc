@@ -79,7 +79,7 @@ int RunCommandFile(RunContext& ctx, const std::string& file) {
   if (!CheckAdminMembership(ctx.security, member, enabled) || !member) return kResultNoRights;
   if (!enabled && IsVistaOrLater(ctx.process, ctx.debug)) {
     const std::string executable = ctx.process.ModuleFileName();
-    ctx.security.LaunchElevated(executable, file);
+    ctx.security.LaunchElevated(executable, {file});
     return kResultElevated;
   }
   return LoadAndApply(ctx, file);

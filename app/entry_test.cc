@@ -129,7 +129,7 @@ TEST_F(EntryTest, AFilteredAdministratorIsRelaunchedElevated) {
   EXPECT_EQ(Run({"my commands.xml"}), 10);
   ASSERT_EQ(security.launches.size(), 1u);
   EXPECT_EQ(security.launches[0].first, "C:\\tools\\QZRRemote.exe");
-  EXPECT_EQ(security.launches[0].second, "my commands.xml");
+  EXPECT_EQ(security.launches[0].second, std::vector<std::string>{"my commands.xml"});
   EXPECT_EQ(console.text_, "");
   EXPECT_EQ(history(), "2010-05-04 13:07, my commands.xml, \n");
   EXPECT_EQ(commands.documents, 0);

@@ -52,12 +52,13 @@ class FakeProcess : public Process {
 class FakeSecurity : public Security {
  public:
   bool ReadAdminGroup(AdminGroupState& out) override;
-  void LaunchElevated(const std::string& executable, const std::string& parameter) override {
-    launches.emplace_back(executable, parameter);
+  void LaunchElevated(const std::string& executable,
+                      const std::vector<std::string>& arguments) override {
+    launches.emplace_back(executable, arguments);
   }
   bool readable = true;
   AdminGroupState state{true, true};
-  std::vector<std::pair<std::string, std::string>> launches;
+  std::vector<std::pair<std::string, std::vector<std::string>>> launches;
 };
 
 class FakeObjects : public NamedObjects {
