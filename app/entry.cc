@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "app/list_mode.h"
 #include "core/diag.h"
+#include "platform/string_table.h"
 #include "core/text.h"
 
 namespace kvx {
@@ -74,15 +76,20 @@ int ShowResultMessage(RunContext& ctx, int code) {
   return code;
 }
 
-int RunCommandFile(RunContext& ctx, const std::string& file) {
+int CheckRunRights(RunContext& ctx, const std::vector<std::string>& arguments) {
   bool member = false, enabled = false;
   if (!CheckAdminMembership(ctx.security, member, enabled) || !member) return kResultNoRights;
   if (!enabled && IsVistaOrLater(ctx.process, ctx.debug)) {
     const std::string executable = ctx.process.ModuleFileName();
-    ctx.security.LaunchElevated(executable, {file});
+    ctx.security.LaunchElevated(executable, arguments);
     return kResultElevated;
   }
-  return LoadAndApply(ctx, file);
+  return 0;
+}
+
+int RunCommandFile(RunContext& ctx, const std::string& file) {
+  const int rights = CheckRunRights(ctx, {file});
+  return rights != 0 ? rights : LoadAndApply(ctx, file);
 }
 
 int EntryPoint(RunContext& ctx, const std::vector<std::string>& args) {
@@ -102,6 +109,8 @@ int EntryPoint(RunContext& ctx, const std::vector<std::string>& args) {
 
   int result = 0;
   std::string first;
+  bool listing_mode = false;
+  std::string listing;
   if (args.size() < 2) {
     result = kResultNoFile;
   } else {
@@ -116,6 +125,9 @@ int EntryPoint(RunContext& ctx, const std::vector<std::string>& args) {
       }
     } else if (first.find(".xml") != std::string::npos) {
       result = RunCommandFile(ctx, first);
+    } else if (IsListArgument(first)) {
+      listing_mode = true;
+      result = RunListMode(ctx, args, listing);
     } else {
       // Neither mode: nothing ran, and that is no success.
       result = kResultNoFile;
@@ -125,11 +137,25 @@ int EntryPoint(RunContext& ctx, const std::vector<std::string>& args) {
   ctx.log.WriteHistoryLine(result, first);
   ctx.process.ComUninitialize();
   guard.reset();
+  // A listing speaks for itself (and JSON must stand alone); a listing
+  // that reached no module says so. Rights and relaunch end as any run.
+  if (listing_mode && (result == 0 || result == kResultDriverFailed)) {
+    ctx.console.Write(result == 0 ? listing : ctx.strings.Load(kListNoModule));
+    return result;
+  }
   return ShowResultMessage(ctx, result);
 }
 
 bool IsHelpArgument(const std::string& arg) {
   return arg == "/?" || arg == "-h" || arg == "--help";
+}
+
+bool IsListArgument(const std::string& arg) {
+  return EqualsIgnoringCase(arg, "/list") || EqualsIgnoringCase(arg, "--list");
+}
+
+bool IsJsonArgument(const std::string& arg) {
+  return EqualsIgnoringCase(arg, "/json") || EqualsIgnoringCase(arg, "--json");
 }
 
 bool IsValidateArgument(const std::string& arg) {

@@ -126,9 +126,15 @@ class RecordingCommands : public CommandProcessor {
     copies.push_back(folder);
     return copy_result;
   }
+  bool ListFlashModule(bool json, std::string& out) override {
+    listings.push_back(json);
+    if (list_result) out = json ? "{}\n" : "listing\n";
+    return list_result;
+  }
   int documents = 0;
-  bool driver_result = true, copy_result = true;
+  bool driver_result = true, copy_result = true, list_result = true;
   std::vector<std::string> copies;
+  std::vector<bool> listings;  // one per listing asked for: JSON or not
 };
 
 }  // namespace kvx::testing
