@@ -202,6 +202,10 @@ TEST(Usage, NamesTheModesCodesAndFiles) {
   EXPECT_FALSE(IsHelpArgument("/h"));
   const std::string text = UsageText("Z:\\opt\\bin\\QZRRemote");
   EXPECT_NE(text.find("copyPersistentData FOLDER"), std::string::npos);
+  EXPECT_NE(text.find("QZRRemote /validate FILE"), std::string::npos);
+  EXPECT_NE(text.find("QZRRemote /list [/json]"), std::string::npos);
+  EXPECT_TRUE(IsValidateArgument("--Validate"));
+  EXPECT_FALSE(IsValidateArgument("/validate.xml"));
   EXPECT_NE(text.find("Z:\\opt\\bin\\KVXRemoteCmd.xsd"), std::string::npos);
   EXPECT_NE(text.find("Z:\\opt\\bin\\QZRRemote.log"), std::string::npos);
   EXPECT_NE(text.find("  10  "), std::string::npos);
