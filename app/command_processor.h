@@ -17,6 +17,9 @@ class CommandProcessor {
   // Copies every file of the user folder into `folder`. False unless every
   // file was copied whole.
   virtual bool CopyPersistentData(const std::string& folder) = 0;
+  // Lists what the flash module holds into `listing`, as JSON or as prose.
+  // False when the flash cycle could not be opened.
+  virtual bool ListFlashModule(bool json, std::string& listing) = 0;
 };
 
 }  // namespace kvx

@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "app/list_mode.h"
 #include "core/diag.h"
+#include "platform/string_table.h"
 #include "core/text.h"
 
 namespace kvx {
@@ -74,15 +76,20 @@ int ShowResultMessage(RunContext& ctx, int code) {
   return code;
 }
 
-int RunCommandFile(RunContext& ctx, const std::string& file) {
+int CheckRunRights(RunContext& ctx, const std::vector<std::string>& arguments) {
   bool member = false, enabled = false;
   if (!CheckAdminMembership(ctx.security, member, enabled) || !member) return kResultNoRights;
   if (!enabled && IsVistaOrLater(ctx.process, ctx.debug)) {
     const std::string executable = ctx.process.ModuleFileName();
-    ctx.security.LaunchElevated(executable, file);
+    ctx.security.LaunchElevated(executable, arguments);
     return kResultElevated;
   }
-  return LoadAndApply(ctx, file);
+  return 0;
+}
+
+int RunCommandFile(RunContext& ctx, const std::string& file) {
+  const int rights = CheckRunRights(ctx, {file});
+  return rights != 0 ? rights : LoadAndApply(ctx, file);
 }
 
 int EntryPoint(RunContext& ctx, const std::vector<std::string>& args) {
@@ -102,6 +109,8 @@ int EntryPoint(RunContext& ctx, const std::vector<std::string>& args) {
 
   int result = 0;
   std::string first;
+  bool listing_mode = false;
+  std::string listing;
   if (args.size() < 2) {
     result = kResultNoFile;
   } else {
@@ -116,6 +125,9 @@ int EntryPoint(RunContext& ctx, const std::vector<std::string>& args) {
       }
     } else if (first.find(".xml") != std::string::npos) {
       result = RunCommandFile(ctx, first);
+    } else if (IsListArgument(first)) {
+      listing_mode = true;
+      result = RunListMode(ctx, args, listing);
     } else {
       // Neither mode: nothing ran, and that is no success.
       result = kResultNoFile;
@@ -125,6 +137,12 @@ int EntryPoint(RunContext& ctx, const std::vector<std::string>& args) {
   ctx.log.WriteHistoryLine(result, first);
   ctx.process.ComUninitialize();
   guard.reset();
+  // A listing speaks for itself (and JSON must stand alone); a listing
+  // that reached no module says so. Rights and relaunch end as any run.
+  if (listing_mode && (result == 0 || result == kResultDriverFailed)) {
+    ctx.console.Write(result == 0 ? listing : ctx.strings.Load(kListNoModule));
+    return result;
+  }
   return ShowResultMessage(ctx, result);
 }
 
@@ -132,14 +150,33 @@ bool IsHelpArgument(const std::string& arg) {
   return arg == "/?" || arg == "-h" || arg == "--help";
 }
 
+bool IsListArgument(const std::string& arg) {
+  return EqualsIgnoringCase(arg, "/list") || EqualsIgnoringCase(arg, "--list");
+}
+
+bool IsJsonArgument(const std::string& arg) {
+  return EqualsIgnoringCase(arg, "/json") || EqualsIgnoringCase(arg, "--json");
+}
+
+bool IsValidateArgument(const std::string& arg) {
+  return EqualsIgnoringCase(arg, "/validate") || EqualsIgnoringCase(arg, "--validate");
+}
+
 std::string UsageText(const std::string& module_path) {
   const std::string schema = module_path.empty() ? std::string(kSchemaFileName) + " beside the program"
                                                  : SchemaPathBeside(module_path);
   return "Usage: QZRRemote COMMANDS.xml\n"
          "       QZRRemote copyPersistentData FOLDER\n"
+         "       QZRRemote /validate FILE        (also --validate)\n"
+         "       QZRRemote /list [/json]         (also --list, --json)\n"
          "\n"
          "Applies one remote command file to the instant-on flash module, or copies\n"
          "the flash system's user folder into FOLDER on this PC.\n"
+         "/validate checks FILE against the schema and says what a run would do with\n"
+         "it, one line a step; it needs no rights, does not touch the module and\n"
+         "writes no history line. /list shows what the module holds: its accounts with\n"
+         "their application switches, and the settings waiting for the flash system's\n"
+         "next start; /json prints the same as one JSON document. It changes nothing.\n"
          "\n"
          "The command file's name must contain \".xml\"; it is validated against\n"
          "  " + schema + "\n"
@@ -147,12 +184,13 @@ std::string UsageText(const std::string& module_path) {
          "  " + HistoryLogPath(module_path) + "\n"
          "\n"
          "Exit codes:\n"
-         "  0   done (also when another copy of the tool is running: nothing ran)\n"
+         "  0   done (also when another copy of the tool is running: nothing ran);\n"
+         "      /validate: the file is valid\n"
          "  1   no command file named, or copyPersistentData without a folder\n"
-         "  3   you are not an administrator\n"
+         "  3   you are not an administrator (command file, copy or /list)\n"
          "  4   the command file could not be loaded or is not valid\n"
-         "  5   the commands could not be applied (flash module not reached), or\n"
-         "      the copy did not copy every file\n"
+         "  5   the commands could not be applied (flash module not reached), the\n"
+         "      copy did not copy every file, or /list did not reach the module\n"
          "  10  the tool relaunched itself with elevated rights\n";
 }
 

@@ -39,6 +39,11 @@ int EntryPoint(RunContext& ctx, const std::vector<std::string>& args);
 // A command file run: 0, 3, 4, 5 or 10.
 int RunCommandFile(RunContext& ctx, const std::string& file);
 
+// The rights of a run on the module: 0 when it may go on; 3 when the user
+// is no administrator (or the token cannot be read); 10 when the tool was
+// relaunched elevated with `arguments` because the rights are filtered.
+int CheckRunRights(RunContext& ctx, const std::vector<std::string>& arguments);
+
 // Reads the token's Administrators group: `member` and `enabled`. False,
 // both clear, when the token cannot be read.
 bool CheckAdminMembership(Security& security, bool& member, bool& enabled);
@@ -57,6 +62,15 @@ int ShowResultMessage(RunContext& ctx, int code);
 
 // Whether `arg` asks for the usage text ("/?", "-h", "--help").
 bool IsHelpArgument(const std::string& arg);
+
+// Whether `arg` asks for the /list mode ("/list" or "--list"), and, after
+// it, for JSON ("/json" or "--json"); in any letter case.
+bool IsListArgument(const std::string& arg);
+bool IsJsonArgument(const std::string& arg);
+
+// Whether `arg` asks for the /validate mode ("/validate" or "--validate",
+// in any letter case).
+bool IsValidateArgument(const std::string& arg);
 
 // The usage text, naming the schema and log paths of `module_path`.
 std::string UsageText(const std::string& module_path);

@@ -129,7 +129,7 @@ TEST_F(EntryTest, AFilteredAdministratorIsRelaunchedElevated) {
   EXPECT_EQ(Run({"my commands.xml"}), 10);
   ASSERT_EQ(security.launches.size(), 1u);
   EXPECT_EQ(security.launches[0].first, "C:\\tools\\QZRRemote.exe");
-  EXPECT_EQ(security.launches[0].second, "my commands.xml");
+  EXPECT_EQ(security.launches[0].second, std::vector<std::string>{"my commands.xml"});
   EXPECT_EQ(console.text_, "");
   EXPECT_EQ(history(), "2010-05-04 13:07, my commands.xml, \n");
   EXPECT_EQ(commands.documents, 0);
@@ -202,9 +202,64 @@ TEST(Usage, NamesTheModesCodesAndFiles) {
   EXPECT_FALSE(IsHelpArgument("/h"));
   const std::string text = UsageText("Z:\\opt\\bin\\QZRRemote");
   EXPECT_NE(text.find("copyPersistentData FOLDER"), std::string::npos);
+  EXPECT_NE(text.find("QZRRemote /validate FILE"), std::string::npos);
+  EXPECT_NE(text.find("QZRRemote /list [/json]"), std::string::npos);
+  EXPECT_TRUE(IsValidateArgument("--Validate"));
+  EXPECT_FALSE(IsValidateArgument("/validate.xml"));
   EXPECT_NE(text.find("Z:\\opt\\bin\\KVXRemoteCmd.xsd"), std::string::npos);
   EXPECT_NE(text.find("Z:\\opt\\bin\\QZRRemote.log"), std::string::npos);
   EXPECT_NE(text.find("  10  "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kvx
+
+namespace kvx {
+namespace {
+
+using namespace kvx::testing;
+
+class ListEntryTest : public EntryTest {};
+
+TEST_F(ListEntryTest, TheListingAloneIsPrintedAndTheRunHasItsHistoryLine) {
+  EXPECT_EQ(Run({"/list"}), 0);
+  EXPECT_EQ(Run({"--LIST", "/JSON"}), 0);
+  EXPECT_EQ(commands.listings, (std::vector<bool>{false, true}));
+  // No result message after the listing: JSON must stand alone.
+  EXPECT_EQ(console.text_, "listing\n{}\n");
+  EXPECT_EQ(history(), "2010-05-04 13:07, --LIST, The XML file has been parsed successfully.\n\n");
+  EXPECT_EQ(commands.documents, 0);
+  EXPECT_TRUE(xml.calls.empty());  // no command file is loaded
+}
+
+TEST_F(ListEntryTest, NoModuleIsFiveWithItsOwnMessage) {
+  commands.list_result = false;
+  EXPECT_EQ(Run({"/list", "/json"}), 5);
+  EXPECT_EQ(console.text_, "The flash module could not be reached; nothing was listed.\n");
+  EXPECT_EQ(history(), "2010-05-04 13:07, /list, Failed to parse the XML file.\n\n");
+}
+
+TEST_F(ListEntryTest, NeedsTheRightsOfACommandFile) {
+  security.state = {false, false};
+  EXPECT_EQ(Run({"/list"}), 3);
+  EXPECT_EQ(console.text_, "You do not have permission to perform this action.\n");
+  EXPECT_TRUE(commands.listings.empty());
+  // A filtered administrator: relaunched elevated with every argument.
+  console.text_.clear();
+  security.state = {true, false};
+  EXPECT_EQ(Run({"/list", "/json", "extra"}), 10);
+  ASSERT_EQ(security.launches.size(), 1u);
+  EXPECT_EQ(security.launches[0].second, (std::vector<std::string>{"/list", "/json", "extra"}));
+  EXPECT_EQ(console.text_, "");
+  EXPECT_TRUE(commands.listings.empty());
+}
+
+TEST_F(ListEntryTest, TheSwitchesAreWholeArguments) {
+  // "/lists" is neither mode; "/json" alone is no listing.
+  EXPECT_EQ(Run({"/lists"}), 1);
+  EXPECT_EQ(Run({"/json"}), 1);
+  EXPECT_EQ(Run({"/list", "json"}), 0);
+  EXPECT_EQ(commands.listings, std::vector<bool>{false});
 }
 
 }  // namespace

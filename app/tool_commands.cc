@@ -1,5 +1,6 @@
 #include "app/tool_commands.h"
 
+#include "app/list_mode.h"
 #include "commands/remote_cmd_driver.h"
 #include "flash/persistent_copy.h"
 
@@ -7,6 +8,10 @@ namespace kvx {
 
 bool ToolCommands::DoRemoteCmdFile(XmlDocument& document) {
   return kvx::DoRemoteCmdFile(ctx_, document);
+}
+
+bool ToolCommands::ListFlashModule(bool json, std::string& listing) {
+  return kvx::ListFlashModule(ctx_, json, listing);
 }
 
 bool ToolCommands::CopyPersistentData(const std::string& folder) {

@@ -11,6 +11,7 @@ class ToolCommands : public CommandProcessor {
   explicit ToolCommands(ToolContext& ctx) : ctx_(ctx) {}
   bool DoRemoteCmdFile(XmlDocument& document) override;
   bool CopyPersistentData(const std::string& folder) override;
+  bool ListFlashModule(bool json, std::string& listing) override;
 
  private:
   ToolContext& ctx_;

@@ -31,26 +31,49 @@ bool IsAccountInList(const std::string& name, const AccountList& accounts) {
   return std::find(accounts.begin(), accounts.end(), name) != accounts.end();
 }
 
-bool SpliteFromSingleUserNode(ToolContext& ctx, const XMLNodeList& nodes,
-                              const AccountList& accounts) {
+std::vector<AccountCommand> ReadSingleUserCommands(const XMLNodeList& nodes) {
   // Carried from record to record: a record without one of the two
   // attributes keeps what an earlier record set.
-  std::string action, user;
-  bool ran = false;
+  std::vector<AccountCommand> commands;
+  AccountCommand current;
   for (const XMLNode& record : nodes) {
     for (const XMLAttrib& a : record.vecAttribs) {
       if (a.strAttriName == "action") {
-        action = a.strAttriValue;
+        current.action = a.strAttriValue;
       } else if (a.strAttriName == "user") {
-        user = a.strAttriValue;
-        if (EqualsIgnoringCase(user, "user")) user = "User";
+        current.user = a.strAttriValue;
+        if (EqualsIgnoringCase(current.user, "user")) current.user = "User";
       }
     }
-    if (user.empty() || action.empty()) continue;
-    Diag(ctx.debug, "The %s account's action is %s", user.c_str(), action.c_str());
-    if (EqualsIgnoringCase(action, "copyPersistentData") || IsAccountInList(user, accounts)) {
+    commands.push_back(current);
+  }
+  return commands;
+}
+
+std::vector<AccountCommand> ReadAllUserCommands(const XMLNodeList& nodes) {
+  std::vector<AccountCommand> commands;
+  AccountCommand current;
+  for (const XMLNode& record : nodes) {
+    for (const XMLAttrib& a : record.vecAttribs)
+      if (a.strAttriName == "action") current.action = a.strAttriValue;
+    commands.push_back(current);
+  }
+  return commands;
+}
+
+bool SkipsAccountCheck(const std::string& action) {
+  return EqualsIgnoringCase(action, "copyPersistentData");
+}
+
+bool SpliteFromSingleUserNode(ToolContext& ctx, const XMLNodeList& nodes,
+                              const AccountList& accounts) {
+  bool ran = false;
+  for (const AccountCommand& c : ReadSingleUserCommands(nodes)) {
+    if (c.user.empty() || c.action.empty()) continue;
+    Diag(ctx.debug, "The %s account's action is %s", c.user.c_str(), c.action.c_str());
+    if (SkipsAccountCheck(c.action) || IsAccountInList(c.user, accounts)) {
       ctx.debug.Write("The account is existed, and DoRemoteCmd");
-      DoRemoteCmd(ctx, user, action);
+      DoRemoteCmd(ctx, c.user, c.action);
       ran = true;
     }
   }
@@ -58,12 +81,8 @@ bool SpliteFromSingleUserNode(ToolContext& ctx, const XMLNodeList& nodes,
 }
 
 bool SpliteFromAllUserNode(ToolContext& ctx, const XMLNodeList& nodes, const AccountList& accounts) {
-  std::string action;
-  for (const XMLNode& record : nodes) {
-    for (const XMLAttrib& a : record.vecAttribs)
-      if (a.strAttriName == "action") action = a.strAttriValue;
-    if (!action.empty()) DoRemoteCmdForAll(ctx, accounts, action);
-  }
+  for (const AccountCommand& c : ReadAllUserCommands(nodes))
+    if (!c.action.empty()) DoRemoteCmdForAll(ctx, accounts, c.action);
   return false;
 }
 

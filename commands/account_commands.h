@@ -16,6 +16,24 @@ using AccountList = std::vector<std::string>;
 // 1 resetUser, 2 changePassword, 3 copyPersistentData, -1 anything else.
 int GetCmdType(const std::string& action);
 
+// What one singleUser or allUser record asks. A record that lacks one of
+// the attributes keeps what an earlier record of the same list set.
+struct AccountCommand {
+  std::string user;  // "User" for "user" in any letter case; empty for allUser
+  std::string action;
+};
+
+// One command per singleUser record, in order. A command whose user or
+// action is still empty is not run.
+std::vector<AccountCommand> ReadSingleUserCommands(const XMLNodeList& nodes);
+// One command per allUser record, in order. A command whose action is
+// still empty is not run.
+std::vector<AccountCommand> ReadAllUserCommands(const XMLNodeList& nodes);
+
+// Whether a singleUser command with `action` runs without the check that
+// its account is on the flash: "copyPersistentData" in any letter case.
+bool SkipsAccountCheck(const std::string& action);
+
 // Whether an entry of the list equals `name` exactly.
 bool IsAccountInList(const std::string& name, const AccountList& accounts);
 

@@ -9,48 +9,52 @@ namespace kvx {
 
 namespace {
 
-// The record names, by application index; "singleuser" (9) switches to
-// single-account mode.
-const char* const kRecordNames[10] = {"mail",   "web",   "chat",  "voip",  "rdesktop",
-                                      "icaclient", "vmware", "photo", "music", "singleuser"};
-
+// The application index of a lower-cased record name; 9 for "singleuser",
+// which switches to single-account mode; -1 for any other name.
 int IndexOf(const std::string& lower_name) {
-  for (int i = 0; i < 10; ++i)
-    if (lower_name == kRecordNames[i]) return i;
-  return -1;
+  for (int i = 0; i < 9; ++i)
+    if (lower_name == kApplicationNames[i]) return i;
+  return lower_name == "singleuser" ? 9 : -1;
 }
 
 }  // namespace
 
-bool ApplyConfigVA(ToolContext& ctx, const XMLNodeList& nodes, const AccountList& accounts) {
-  int flags[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
+ConfigVASettings ReadConfigVA(DebugOutput& debug, const XMLNodeList& nodes) {
+  ConfigVASettings s;
   int current = -1;
-  bool single = false;
-  std::string single_name;
   for (size_t i = 0; i < nodes.size(); ++i) {
     const std::string name = ToLowerAscii(nodes[i].strNodeName);
-    Diag(ctx.debug, "Total node[%d], current node[%d], and the node name is [%s]",
+    Diag(debug, "Total node[%d], current node[%d], and the node name is [%s]",
          static_cast<int>(nodes.size()), static_cast<int>(i), name.c_str());
     const int index = IndexOf(name);
+    bool counted = index == 9;
     if (index >= 0) current = index;
-    if (index == 9) single = true;
+    if (index == 9) s.single = true;
     for (const XMLAttrib& a : nodes[i].vecAttribs) {
       const std::string attribute = ToLowerAscii(a.strAttriName);
       if (current >= 0 && current <= 8 && attribute == "action") {
         const std::string value = ToLowerAscii(a.strAttriValue);
-        flags[current] = value == "0" || value == "false" ? 0 : 1;
-        Diag(ctx.debug, "The nConfigVA[%d] = %d", current, flags[current]);
+        s.flags[current] = value == "0" || value == "false" ? 0 : 1;
+        Diag(debug, "The nConfigVA[%d] = %d", current, s.flags[current]);
+        counted = true;
       } else if (attribute == "user") {
-        single_name = a.strAttriValue;
-        Diag(ctx.debug, "The singleuser name is %s", single_name.c_str());
+        s.single_name = a.strAttriValue;
+        Diag(debug, "The singleuser name is %s", s.single_name.c_str());
+        counted = true;
       }
     }
+    s.counted.push_back(counted);
   }
-  if (single) {
-    if (!single_name.empty()) {
+  return s;
+}
+
+bool ApplyConfigVA(ToolContext& ctx, const XMLNodeList& nodes, const AccountList& accounts) {
+  const ConfigVASettings s = ReadConfigVA(ctx.debug, nodes);
+  if (s.single) {
+    if (!s.single_name.empty()) {
       std::string folder;
-      if (!GetCurrentUserPath(ctx, single_name, folder)) return false;
-      WriteAccessSettings(ctx, folder + "\\kvxaccount.ini", flags, single_name);
+      if (!GetCurrentUserPath(ctx, s.single_name, folder)) return false;
+      WriteAccessSettings(ctx, folder + "\\kvxaccount.ini", s.flags, s.single_name);
     }
     return true;
   }
@@ -60,7 +64,7 @@ bool ApplyConfigVA(ToolContext& ctx, const XMLNodeList& nodes, const AccountList
     if (accounts[i].empty()) continue;
     std::string folder;
     if (!GetCurrentUserPath(ctx, accounts[i], folder)) return false;
-    WriteAccessSettings(ctx, folder + "\\kvxaccount.ini", flags, accounts[i]);
+    WriteAccessSettings(ctx, folder + "\\kvxaccount.ini", s.flags, accounts[i]);
   }
   return true;
 }

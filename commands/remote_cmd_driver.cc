@@ -38,13 +38,13 @@ void RunSteps(ToolContext& ctx, XmlDocument& document) {
   AccountList list = FillAccountList(ctx, accounts);
   Diag(ctx.debug, "Before SingleUser or All User CMD, The accounts are %s ", Joined(list).c_str());
 
-  XMLNodeList nodes = SelectNodes(document, ctx.debug, "//singleUser");
+  XMLNodeList nodes = SelectNodes(document, ctx.debug, kSingleUserQuery);
   if (!nodes.empty()) {
     ctx.debug.Write("Going to SpliteFromSingleUserNode.");
     SpliteFromSingleUserNode(ctx, nodes, list);
     WriteAccountINIForRemote(ctx);
   }
-  nodes = SelectNodes(document, ctx.debug, "//allUser");
+  nodes = SelectNodes(document, ctx.debug, kAllUserQuery);
   if (!nodes.empty()) {
     ctx.debug.Write("Going to SpliteFromAllUserNode.");
     SpliteFromAllUserNode(ctx, nodes, list);  // still the list from before the deletions
@@ -55,15 +55,15 @@ void RunSteps(ToolContext& ctx, XmlDocument& document) {
   Diag(ctx.debug, "After SingleUser or All User CMD, The accounts are %s ", Joined(list).c_str());
 
   ctx.debug.Write("Begin configVA.");
-  nodes = SelectNodes(document, ctx.debug, "(//configVA)");
+  nodes = SelectNodes(document, ctx.debug, kConfigVAQuery);
   if (!nodes.empty()) ApplyConfigVA(ctx, nodes, list);
   ctx.debug.Write("End configVA.");
 
-  nodes = SelectNodes(document, ctx.debug, "(//configPassword)[last()]");
+  nodes = SelectNodes(document, ctx.debug, kConfigPasswordQuery);
   if (!nodes.empty()) ApplyConfigPassword(ctx, nodes);
-  nodes = SelectNodes(document, ctx.debug, "(//configPower)[last()]");
+  nodes = SelectNodes(document, ctx.debug, kConfigPowerQuery);
   if (!nodes.empty()) ApplyConfigPower(ctx, nodes);
-  nodes = SelectNodes(document, ctx.debug, "(//configRadio)[last()]");
+  nodes = SelectNodes(document, ctx.debug, kConfigRadioQuery);
   if (!nodes.empty()) ApplyConfigRadio(ctx, nodes);
 
   ctx.flash.NotifyServiceExport();

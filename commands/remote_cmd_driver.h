@@ -6,6 +6,15 @@
 
 namespace kvx {
 
+// The driver's queries, in the order of its steps. The first three take
+// every such element; the last three only the last one of the document.
+inline constexpr const char* kSingleUserQuery = "//singleUser";
+inline constexpr const char* kAllUserQuery = "//allUser";
+inline constexpr const char* kConfigVAQuery = "(//configVA)";
+inline constexpr const char* kConfigPasswordQuery = "(//configPassword)[last()]";
+inline constexpr const char* kConfigPowerQuery = "(//configPower)[last()]";
+inline constexpr const char* kConfigRadioQuery = "(//configRadio)[last()]";
+
 // True when the flash cycle opened and the user folder was found, whatever
 // the steps did afterwards; false when either failed, or when the steps
 // were cut short by an error of the XML layer or a memory shortage (the

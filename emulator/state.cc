@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "core/json.h"
 #include "emulator/machine.h"
 #include "platform/posix/registry_posix.h"
 
@@ -11,22 +12,7 @@ namespace kvx::emu {
 
 namespace {
 
-std::string Json(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
+std::string Json(const std::string& s) { return JsonString(s); }
 
 const char* StateName(uint32_t state) {
   switch (state) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace kvx {
 
@@ -16,9 +17,11 @@ class Security {
   // Reads the token's group list and looks for the Administrators group.
   // False (with `out` cleared) when the token cannot be read.
   virtual bool ReadAdminGroup(AdminGroupState& out) = 0;
-  // Starts `executable` elevated with `parameter` as its one argument, and
-  // returns without waiting for it. The outcome is not reported.
-  virtual void LaunchElevated(const std::string& executable, const std::string& parameter) = 0;
+  // Starts `executable` elevated with `arguments`, each reaching it as one
+  // argument, and returns without waiting for it. The outcome is not
+  // reported.
+  virtual void LaunchElevated(const std::string& executable,
+                              const std::vector<std::string>& arguments) = 0;
 };
 
 }  // namespace kvx

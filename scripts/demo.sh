@@ -2,7 +2,9 @@
 # The tool against the emulated machine, from start to end: a fresh machine
 # folder, kvxemu with a copy of examples/volume and the module powered off,
 # the debugger output viewer and the progress watcher attached; a run of
-# examples/commands.xml and a run of copyPersistentData; and what happened.
+# examples/commands.xml (checked first with /validate, and the module listed
+# with /list before and after it) and a run of copyPersistentData; and what
+# happened.
 set -uo pipefail
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -60,7 +62,12 @@ run() {
   out=$("$bin/QZRRemote" "$@")
   code=$?
   end=$(date +%s%N)
-  echo "console:      ${out%$'\n'}"
+  if [ "$(printf '%s' "${out%$'\n'}" | wc -l)" -eq 0 ]; then
+    echo "console:      ${out%$'\n'}"
+  else
+    echo "console:"
+    printf '%s\n' "${out%$'\n'}" | sed -e 's/^/  /'
+  fi
   echo "exit code:    $code        (wall time $(( (end - start) / 1000000 )) ms)"
   echo "history line: $(head -n 1 "$bin/QZRRemote.log" 2>/dev/null)"
   sleep 0.2
@@ -70,10 +77,18 @@ run() {
   echo
 }
 
+bold "=== The example command file, checked first (no rights, no module, no history line)"
+echo "\$ QZRRemote /validate $top/examples/commands.xml"
+"$bin/QZRRemote" /validate "$top/examples/commands.xml" | sed -e 's/^/  /'
+echo "exit code:    ${PIPESTATUS[0]}"
+echo
+
+run "What the module holds before the run" /list
 run "The example command file, module off at the start" "$top/examples/commands.xml"
 bold "What changed on the flash volume"
 volume_changes
 echo
+run "What the module holds after the run" /list
 
 mkdir -p "$machine/backup"
 "$tools/kvxprogress" --ready "$machine/.progress" > "$machine/progress.txt" 2>&1 &

@@ -67,6 +67,26 @@ bool CopyText(ToolContext& ctx, CIniFile& from, CIniFile& to, const std::string&
 
 }  // namespace
 
+bool ReadAccountSettings(ToolContext& ctx, const std::string& path, const std::string& section,
+                         AccountSettings& out) {
+  out = AccountSettings();
+  std::string temp;
+  if (!ctx.files.CreateTempFile(ctx.files.TempFolder(), "QZR", temp)) return false;
+  const bool copied = CopyUtf8AsUnicode(ctx, path, temp);
+  if (copied) {
+    CIniFile ini(ctx.profile, temp);
+    ini.ReadString(section, "FirstTime", out.first_time);
+    for (int i = 0; i < 9; ++i) {
+      std::string text;
+      ini.ReadString(section, kApplicationKeys[i], text);
+      out.has_switch[i] = !text.empty();
+      if (out.has_switch[i]) out.switches[i] = ini.ReadInt(section, kApplicationKeys[i], 0);
+    }
+  }
+  ctx.files.DeleteFile(temp);
+  return copied;
+}
+
 bool FitsProfileBuffer(const std::string& text) { return Utf16Length(text) <= 255; }
 
 bool WriteAccountINIForRemote(ToolContext& ctx) {

@@ -34,6 +34,19 @@ bool WriteAccessSettings(ToolContext& ctx, const std::string& path, const int fl
 // Sets "FirstTime" of section "User" to 1 in the file at `path`.
 bool MarkFirstTime(ToolContext& ctx, const std::string& path);
 
+// One account's settings as its file holds them.
+struct AccountSettings {
+  std::string first_time;     // "FirstTime" of the account's section; empty when missing
+  bool has_switch[9] = {};    // which of the nine application keys are there
+  int switches[9] = {};       // their values, read as the profile functions read integers
+};
+
+// Reads `section` of the account file at `path` through a working copy of
+// its own in the temp folder; the file itself is only read. False, `out`
+// left empty, when it cannot be read.
+bool ReadAccountSettings(ToolContext& ctx, const std::string& path, const std::string& section,
+                         AccountSettings& out);
+
 // Whether `text` fits a 256-character buffer with its terminator: what
 // ResetAccountIni's callers must check of the path and the section.
 bool FitsProfileBuffer(const std::string& text);

@@ -52,12 +52,13 @@ class FakeProcess : public Process {
 class FakeSecurity : public Security {
  public:
   bool ReadAdminGroup(AdminGroupState& out) override;
-  void LaunchElevated(const std::string& executable, const std::string& parameter) override {
-    launches.emplace_back(executable, parameter);
+  void LaunchElevated(const std::string& executable,
+                      const std::vector<std::string>& arguments) override {
+    launches.emplace_back(executable, arguments);
   }
   bool readable = true;
   AdminGroupState state{true, true};
-  std::vector<std::pair<std::string, std::string>> launches;
+  std::vector<std::pair<std::string, std::vector<std::string>>> launches;
 };
 
 class FakeObjects : public NamedObjects {
@@ -125,9 +126,15 @@ class RecordingCommands : public CommandProcessor {
     copies.push_back(folder);
     return copy_result;
   }
+  bool ListFlashModule(bool json, std::string& out) override {
+    listings.push_back(json);
+    if (list_result) out = json ? "{}\n" : "listing\n";
+    return list_result;
+  }
   int documents = 0;
-  bool driver_result = true, copy_result = true;
+  bool driver_result = true, copy_result = true, list_result = true;
   std::vector<std::string> copies;
+  std::vector<bool> listings;  // one per listing asked for: JSON or not
 };
 
 }  // namespace kvx::testing

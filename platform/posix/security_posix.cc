@@ -48,7 +48,7 @@ std::vector<std::string> ElevatedCommandLine(const std::string& search_path,
                                              const std::string& machine_folder,
                                              const std::string& working_folder,
                                              const std::string& executable,
-                                             const std::string& parameter) {
+                                             const std::vector<std::string>& arguments) {
   std::vector<std::string> argv;
   const std::string sudo = FindOnPath(search_path, "sudo");
   if (!sudo.empty()) {
@@ -58,15 +58,18 @@ std::vector<std::string> ElevatedCommandLine(const std::string& search_path,
   } else {
     return argv;
   }
-  // "$0" names the script in messages; "$1" to "$4" are data only. A
-  // relative program path gets "./" so that it cannot read as an option.
+  // "$0" names the script in messages; "$1" to "$3" and the arguments
+  // after them are data only. A relative program path gets "./" so that it
+  // cannot read as an option.
   const std::string program = executable.empty() || executable[0] == '/' ? executable
                                                                           : "./" + executable;
   argv.insert(argv.end(),
               {"/bin/sh", "-c",
                "cd -- \"$1\" || exit 126; " + std::string(kMachineFolderVariable) +
-                   "=\"$2\"; export " + kMachineFolderVariable + "; exec \"$3\" \"$4\"",
-               "QZRRemote", working_folder, machine_folder, program, parameter});
+                   "=\"$2\"; export " + kMachineFolderVariable +
+                   "; program=\"$3\"; shift 3; exec \"$program\" \"$@\"",
+               "QZRRemote", working_folder, machine_folder, program});
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
   return argv;
 }
 
@@ -92,14 +95,15 @@ bool PosixSecurity::ReadAdminGroup(AdminGroupState& out) {
   return true;
 }
 
-void PosixSecurity::LaunchElevated(const std::string& executable, const std::string& parameter) {
+void PosixSecurity::LaunchElevated(const std::string& executable,
+                                   const std::vector<std::string>& arguments) {
   std::string native;
   if (!paths_.ToNative(executable, native)) return;
   char cwd[4096];
   if (getcwd(cwd, sizeof cwd) == nullptr) return;
   const char* path = std::getenv("PATH");
   const std::vector<std::string> args =
-      ElevatedCommandLine(path ? path : "/usr/bin:/bin", MachineFolder(), cwd, native, parameter);
+      ElevatedCommandLine(path ? path : "/usr/bin:/bin", MachineFolder(), cwd, native, arguments);
   if (args.empty()) return;
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));

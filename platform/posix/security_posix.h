@@ -25,13 +25,14 @@ std::vector<std::string> ElevatedCommandLine(const std::string& search_path,
                                              const std::string& machine_folder,
                                              const std::string& working_folder,
                                              const std::string& executable,
-                                             const std::string& parameter);
+                                             const std::vector<std::string>& arguments);
 
 class PosixSecurity : public Security {
  public:
   explicit PosixSecurity(const PathMap& paths) : paths_(paths) {}
   bool ReadAdminGroup(AdminGroupState& out) override;
-  void LaunchElevated(const std::string& executable, const std::string& parameter) override;
+  void LaunchElevated(const std::string& executable,
+                      const std::vector<std::string>& arguments) override;
 
  private:
   const PathMap& paths_;

@@ -41,7 +41,7 @@ TEST(ElevatedLaunch, GoesThroughSudoThenPkexec) {
   MakeExecutable(b / "pkexec");
   const std::string path = a.path() + ":" + b.path();
   std::vector<std::string> argv =
-      ElevatedCommandLine(path, "/m f", "/work dir", "/bin dir/QZRRemote", "my commands.xml");
+      ElevatedCommandLine(path, "/m f", "/work dir", "/bin dir/QZRRemote", {"my commands.xml"});
   ASSERT_EQ(argv.size(), 9u);
   EXPECT_EQ(argv[0], b / "pkexec");
   EXPECT_EQ(argv[1], "/bin/sh");
@@ -52,14 +52,15 @@ TEST(ElevatedLaunch, GoesThroughSudoThenPkexec) {
   EXPECT_EQ(argv[8], "my commands.xml");  // one argument, spaces and all
 
   MakeExecutable(b / "sudo");
-  argv = ElevatedCommandLine(path, "/m", "/w", "/x", "f.xml");
-  ASSERT_EQ(argv.size(), 10u);
+  argv = ElevatedCommandLine(path, "/m", "/w", "/x", {"f.xml", "/json"});
+  ASSERT_EQ(argv.size(), 11u);
   EXPECT_EQ(argv[0], b / "sudo");
   EXPECT_EQ(argv[1], "--");
   EXPECT_EQ(argv[9], "f.xml");
+  EXPECT_EQ(argv[10], "/json");
 
   TempDir empty;
-  EXPECT_TRUE(ElevatedCommandLine(empty.path(), "/m", "/w", "/x", "f.xml").empty());
+  EXPECT_TRUE(ElevatedCommandLine(empty.path(), "/m", "/w", "/x", {"f.xml"}).empty());
 }
 
 // Runs the relaunch's command line through a stand-in for sudo that runs
@@ -67,7 +68,7 @@ TEST(ElevatedLaunch, GoesThroughSudoThenPkexec) {
 // program it ended in recorded: its folder, the machine folder and its
 // arguments, one a line.
 std::string RunRelaunch(const TempDir& root, const std::string& tool_folder,
-                        const std::string& work_folder, const std::string& parameter) {
+                        const std::string& work_folder, const std::vector<std::string>& arguments) {
   const std::string launchers = root / "launchers";
   mkdir(launchers.c_str(), 0755);
   WriteFile(launchers + "/sudo", "#!/bin/sh\n[ \"$1\" = -- ] && shift\nexec \"$@\"\n");
@@ -80,7 +81,7 @@ std::string RunRelaunch(const TempDir& root, const std::string& tool_folder,
   WriteFile(tool, "#!/bin/sh\n{ pwd; printf '%s\\n' \"$KVXPREFIX\" \"$@\"; } > '" + record + "'\n");
   chmod(tool.c_str(), 0755);
   const std::vector<std::string> args =
-      ElevatedCommandLine(launchers, "/machine folder", work_folder, tool, parameter);
+      ElevatedCommandLine(launchers, "/machine folder", work_folder, tool, arguments);
   std::vector<char*> argv;
   for (const std::string& s : args) argv.push_back(const_cast<char*>(s.c_str()));
   argv.push_back(nullptr);
@@ -112,9 +113,12 @@ TEST(ElevatedLaunch, RunsTheToolAndNothingElseWhateverThePathsHold) {
       {root / "semi;$(x)`y`", root / "w$HOME", "$(touch x).xml"},
   };
   for (const Case& c : cases) {
-    const std::string got = RunRelaunch(root, c.tool_folder, c.work_folder, c.parameter);
+    const std::string got = RunRelaunch(root, c.tool_folder, c.work_folder, {c.parameter});
     EXPECT_EQ(got, c.work_folder + "\n/machine folder\n" + c.parameter + "\n") << c.tool_folder;
   }
+  // Several arguments arrive as they were, each one argument, in order.
+  const std::string got = RunRelaunch(root, root / "t", root / "w", {"/list", "a b", "-x", "$(y)"});
+  EXPECT_EQ(got, (root / "w") + "\n/machine folder\n/list\na b\n-x\n$(y)\n");
 }
 
 }  // namespace

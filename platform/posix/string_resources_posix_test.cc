@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "platform/string_table.h"
+
 namespace kvx {
 namespace {
 
@@ -49,7 +51,8 @@ TEST(PosixStrings, LcAllThenLcMessagesThenLang) {
     PosixStringResources strings;
     EXPECT_EQ(strings.language(), 1033);
     EXPECT_EQ(strings.Load(103), "You must specify the XML file name.\n");
-    EXPECT_EQ(strings.Load(112), "");
+    EXPECT_EQ(strings.Load(kListNone), "none");
+    EXPECT_EQ(strings.Load(kLastStringId + 1), "");
   }
 }
 

@@ -65,11 +65,14 @@ std::wstring QuoteCommandLineArgument(const std::wstring& argument) {
   return quoted;
 }
 
-void Win32Security::LaunchElevated(const std::string& executable, const std::string& parameter) {
-  // The file argument is quoted so that a name with blanks reaches the
+void Win32Security::LaunchElevated(const std::string& executable,
+                                   const std::vector<std::string>& arguments) {
+  // Each argument is quoted so that a file name with blanks reaches the
   // elevated copy as the one argument it was here.
-  ShellExecuteW(nullptr, L"runas", Wide(executable).c_str(),
-                QuoteCommandLineArgument(Wide(parameter)).c_str(), nullptr, SW_SHOW);
+  std::wstring parameters;
+  for (const std::string& a : arguments)
+    parameters += (parameters.empty() ? L"" : L" ") + QuoteCommandLineArgument(Wide(a));
+  ShellExecuteW(nullptr, L"runas", Wide(executable).c_str(), parameters.c_str(), nullptr, SW_SHOW);
 }
 
 }  // namespace kvx

@@ -11,7 +11,8 @@ class Win32Security : public Security {
  public:
   bool ReadAdminGroup(AdminGroupState& out) override;
   // ShellExecuteW with the verb "RunAs" and SW_SHOW, no working folder.
-  void LaunchElevated(const std::string& executable, const std::string& parameter) override;
+  void LaunchElevated(const std::string& executable,
+                      const std::vector<std::string>& arguments) override;
 };
 
 // The walk of a token's group list: the first entry whose SID is the

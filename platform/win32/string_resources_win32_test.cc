@@ -36,16 +36,16 @@ TEST(Win32StringResources, LoadsTheTableTextsInTheThreadsLanguage) {
   int checked = 0;
   for (int lang : languages) {
     ThreadLanguage language(lang);
-    for (int id = 102; id <= 111; ++id) {
+    for (int id = kFirstStringId; id <= kLastStringId; ++id) {
       const char* expected = StringTableText(lang, id);
       ASSERT_NE(expected, nullptr);
       EXPECT_EQ(strings.Load(id), expected) << "language " << lang << ", id " << id;
       ++checked;
     }
   }
-  EXPECT_EQ(checked, 110);
-  EXPECT_EQ(strings.Load(101), "");
-  EXPECT_EQ(strings.Load(112), "");
+  EXPECT_EQ(checked, 11 * (kLastStringId - kFirstStringId + 1));
+  EXPECT_EQ(strings.Load(kFirstStringId - 1), "");
+  EXPECT_EQ(strings.Load(kLastStringId + 1), "");
 }
 
 }  // namespace

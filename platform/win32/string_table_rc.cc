@@ -40,7 +40,7 @@ std::string Script() {
     std::snprintf(header, sizeof header, "\nLANGUAGE 0x%02x, 0x%02x\nSTRINGTABLE\nBEGIN\n",
                   lang & 0x3FF, lang >> 10);
     rc += header;
-    for (int id = 102; id <= 111; ++id) {
+    for (int id = kvx::kFirstStringId; id <= kvx::kLastStringId; ++id) {
       if (const char* text = kvx::StringTableText(lang, id))
         rc += "  " + std::to_string(id) + ", " + RcWideString(text) + "\n";
     }
