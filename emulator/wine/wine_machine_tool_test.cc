@@ -327,5 +327,18 @@ TEST_F(WineMachine, MoreThanFortyAccountsAreCountedButFortyNamed) {
   EXPECT_FALSE(fs::exists(run.emu.volume() + "/QUARLE.000/a45/kvxaccount.ini"));
 }
 
+TEST_F(WineMachine, TheExportedFunctionsDriveTheEmulatedDriverFromAWindowsProgram) {
+  WineRun run;
+  ASSERT_TRUE(run.emu.up());
+  ASSERT_TRUE(run.emu.Set({"log=clear"}));
+  const RunResult r = run.box.Wine({WinBuild() + "/tests/hwio_machine_test.exe",
+                                    WindowsPath(WinBuild() + "/lib/kvxhwio.dll")});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  const auto log = run.emu.Log();
+  EXPECT_EQ(Starting(log, "driver: "),
+            (std::vector<std::string>{"driver: drive Q -> \\Device\\Nothing", "driver: removed drive Q"}));
+  EXPECT_EQ(Starting(log, "firmware: power"), (std::vector<std::string>{"firmware: power on"}));
+}
+
 }  // namespace
 }  // namespace kvx
