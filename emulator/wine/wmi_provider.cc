@@ -173,7 +173,7 @@ class Counted {
   std::atomic<long> refs_{1};
 };
 
-#define KVX_COUNTED_REFS                                \
+#define KVX_COUNTED_REFS                                     \
   ULONG STDMETHODCALLTYPE AddRef() override { return Up(); } \
   ULONG STDMETHODCALLTYPE Release() override { return Down(); }
 
