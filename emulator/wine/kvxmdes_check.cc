@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/utf.h"
@@ -348,11 +349,17 @@ void CheckPauseContinue(SC_HANDLE service) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 2) {
-    std::fputs("usage: kvxmdes_check PATH\\KvxMDES.exe\n", stderr);
+    std::fputs("usage: kvxmdes_check PATH\\KvxMDES.exe | --serve\n", stderr);
     return 2;
   }
   HANDLE listener = CreateThread(nullptr, 0, Listen, nullptr, 0, nullptr);
   if (listener == nullptr) return 2;
+  // Only the stand-in, until stopped: it answers "ok" to every request but
+  // a user code, and keeps the prefix's wineserver up for manual steps.
+  if (std::wstring_view(argv[1]) == L"--serve") {
+    WaitForSingleObject(listener, INFINITE);
+    return 1;
+  }
 
   Scm scm;
   scm.manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);

@@ -170,8 +170,17 @@ bool WaitForState(SC_HANDLE service, DWORD state, DWORD& error) {
 Failure StartAndWait(SC_HANDLE manager, const wchar_t* name) {
   Handle service(OpenServiceW(manager, name, SERVICE_START | SERVICE_QUERY_STATUS));
   if (!service) return Fail(std::wstring(L"cannot open the service ") + name, GetLastError());
-  if (!StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
-    return Fail(std::wstring(L"cannot start the service ") + name, GetLastError());
+  if (!StartServiceW(service.get(), 0, nullptr)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_SERVICE_ALREADY_RUNNING) return Fail(std::wstring(L"cannot start the service ") + name, error);
+    // A paused service is already started: it runs again on a continue.
+    SERVICE_STATUS status = {};
+    if (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_PAUSED) {
+      Handle controllable(OpenServiceW(manager, name, SERVICE_PAUSE_CONTINUE | SERVICE_QUERY_STATUS));
+      if (!controllable || !ControlService(controllable.get(), SERVICE_CONTROL_CONTINUE, &status)) {
+        return Fail(std::wstring(L"cannot continue the service ") + name, GetLastError());
+      }
+    }
   }
   DWORD error = 0;
   if (!WaitForState(service.get(), SERVICE_RUNNING, error)) {
@@ -185,7 +194,17 @@ Failure StartAndWait(SC_HANDLE manager, const wchar_t* name) {
 // error for a pause or continue.
 Failure ControlAndWait(SC_HANDLE service, const wchar_t* name, DWORD control, DWORD target) {
   SERVICE_STATUS status = {};
-  if (!QueryServiceStatus(service, &status)) return Fail(std::wstring(L"cannot query the service ") + name, GetLastError());
+  // A service on its way between states takes no control: let it arrive.
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (!QueryServiceStatus(service, &status)) return Fail(std::wstring(L"cannot query the service ") + name, GetLastError());
+    const DWORD s = status.dwCurrentState;
+    if (s == SERVICE_STOPPED || s == SERVICE_RUNNING || s == SERVICE_PAUSED) break;
+    if (GetTickCount() - start > kStateWaitMs) {
+      return Fail(std::wstring(L"the service ") + name + L" stayed " + StateWord(s), ERROR_TIMEOUT);
+    }
+    Sleep(50);
+  }
   if (status.dwCurrentState == target) return {};
   if (!ControlService(service, control, &status)) {
     return Fail(std::wstring(L"the service ") + name + L" refused the control " + std::to_wstring(control),
@@ -198,27 +217,42 @@ Failure ControlAndWait(SC_HANDLE service, const wchar_t* name, DWORD control, DW
   return {};
 }
 
-// KvxMDES as the machine has it: own process, automatic start, its program
-// in the companion's folder. An existing service keeps its settings.
-Failure CreateCompanion(SC_HANDLE manager) {
-  const std::wstring command = L"\"" + CompanionFile() + L"\"";
-  Handle service(CreateServiceW(manager, kCompanionService, kCompanionDisplayName, SERVICE_ALL_ACCESS,
-                                SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-  if (!service && GetLastError() != ERROR_SERVICE_EXISTS) {
-    return Fail(std::wstring(L"cannot create the service ") + kCompanionService, GetLastError());
+// Creates the service, or sets an existing one back to these settings.
+Failure CreateOrSet(SC_HANDLE manager, const wchar_t* name, const wchar_t* display_name, DWORD type, DWORD start,
+                    const std::wstring& binary) {
+  Handle service(CreateServiceW(manager, name, display_name, SERVICE_ALL_ACCESS, type, start, SERVICE_ERROR_NORMAL,
+                                binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+  if (service) return {};
+  if (GetLastError() != ERROR_SERVICE_EXISTS) return Fail(std::wstring(L"cannot create the service ") + name, GetLastError());
+  service.reset(OpenServiceW(manager, name, SERVICE_CHANGE_CONFIG));
+  if (!service || !ChangeServiceConfigW(service.get(), type, start, SERVICE_ERROR_NORMAL, binary.c_str(), nullptr,
+                                        nullptr, nullptr, nullptr, nullptr, display_name)) {
+    return Fail(std::wstring(L"cannot set up the service ") + name, GetLastError());
   }
   return {};
 }
 
+// KvxMDES as the machine has it: own process, automatic start, its program
+// in the companion's folder.
+Failure CreateCompanion(SC_HANDLE manager) {
+  return CreateOrSet(manager, kCompanionService, kCompanionDisplayName, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                     L"\"" + CompanionFile() + L"\"");
+}
+
 Failure CreateDriverService(SC_HANDLE manager) {
-  Handle service(CreateServiceW(manager, kDriverService, kDriverService, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                SERVICE_SYSTEM_START, SERVICE_ERROR_NORMAL, kDriverImagePath, nullptr, nullptr,
-                                nullptr, nullptr, nullptr));
-  if (!service && GetLastError() != ERROR_SERVICE_EXISTS) {
-    return Fail(std::wstring(L"cannot create the service ") + kDriverService, GetLastError());
+  return CreateOrSet(manager, kDriverService, kDriverService, SERVICE_KERNEL_DRIVER, SERVICE_SYSTEM_START,
+                     kDriverImagePath);
+}
+
+// Stops the service if it is there and not stopped: a running program's
+// file cannot be replaced.
+Failure StopIfThere(SC_HANDLE manager, const wchar_t* name) {
+  Handle service(OpenServiceW(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS));
+  if (!service) {
+    return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? Failure()
+                                                         : Fail(std::wstring(L"cannot open the service ") + name, GetLastError());
   }
-  return {};
+  return ControlAndWait(service.get(), name, SERVICE_CONTROL_STOP, SERVICE_STOPPED);
 }
 
 Failure OpenManager(Handle& manager, DWORD access) {
@@ -234,17 +268,21 @@ Failure Install(const wchar_t* driver_sys, const wchar_t* service_exe, const wch
   if (!IsPlainFile(wmi)) return Fail(L"no such file: " + wmi, ERROR_FILE_NOT_FOUND);
   if (*physmem_nt == L'\0' || *smbios_dmi == L'\0') return Fail(L"empty path for the machine's files", ERROR_INVALID_PARAMETER);
 
-  Failure failure = CopyInPlace(FullPath(driver_sys), DriverFile());
-  if (!failure.empty()) return failure;
+  // Installing again replaces the programs: the services that run them stop first.
+  Handle manager;
+  Failure failure = OpenManager(manager, SC_MANAGER_ALL_ACCESS);
+  if (!failure.empty() || !(failure = StopIfThere(manager.get(), kCompanionService)).empty() ||
+      !(failure = StopIfThere(manager.get(), kDriverService)).empty() ||
+      !(failure = CopyInPlace(FullPath(driver_sys), DriverFile())).empty()) {
+    return failure;
+  }
   if (!CreateDirectoryW(CompanionFolder().c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     return Fail(L"cannot create the folder " + CompanionFolder(), GetLastError());
   }
   if (!(failure = CopyInPlace(FullPath(service_exe), CompanionFile())).empty()) return failure;
 
   const std::wstring parameters = std::wstring(L"System\\CurrentControlSet\\Services\\") + kDriverService + L"\\Parameters";
-  Handle manager;
-  if (!(failure = OpenManager(manager, SC_MANAGER_ALL_ACCESS)).empty() ||
-      !(failure = CreateDriverService(manager.get())).empty() ||
+  if (!(failure = CreateDriverService(manager.get())).empty() ||
       !(failure = SetString(HKEY_LOCAL_MACHINE, parameters.c_str(), KVX_WINE_PHYSMEM_VALUE, physmem_nt)).empty() ||
       !(failure = CreateCompanion(manager.get())).empty() ||
       !(failure = SetString(HKEY_LOCAL_MACHINE, kWbemLocatorClsidKey, nullptr, wmi)).empty() ||
