@@ -264,8 +264,11 @@ Failure OpenManager(Handle& manager, DWORD access) {
 
 Failure Install(const wchar_t* driver_sys, const wchar_t* service_exe, const wchar_t* wmi_dll,
                 const wchar_t* physmem_nt, const wchar_t* smbios_dmi) {
+  // Every file is checked before anything installed is touched.
   const std::wstring wmi = FullPath(wmi_dll);
-  if (!IsPlainFile(wmi)) return Fail(L"no such file: " + wmi, ERROR_FILE_NOT_FOUND);
+  for (const std::wstring& file : {FullPath(driver_sys), FullPath(service_exe), wmi}) {
+    if (!IsPlainFile(file)) return Fail(L"no such file: " + file, ERROR_FILE_NOT_FOUND);
+  }
   if (*physmem_nt == L'\0' || *smbios_dmi == L'\0') return Fail(L"empty path for the machine's files", ERROR_INVALID_PARAMETER);
 
   // Installing again replaces the programs: the services that run them stop first.
