@@ -204,7 +204,10 @@ bool StartWineSide(const kvx::emu::WineSetup& wine) {
     std::fprintf(stderr, "kvxemu: %s\n", error.c_str());
     return false;
   }
-  return true;
+  // The machine starts with an empty log, as on POSIX: what the
+  // installation made the service report is not the tool's.
+  auto c = Connect();
+  return c && c->Call({"ctl.set", "log", "clear"})[0] == "ok";
 }
 
 int Up(const std::vector<std::string>& args) {
@@ -282,6 +285,10 @@ int Up(const std::vector<std::string>& args) {
   for (int i = 0; i < 1000; ++i) {
     if (Answers()) {
       if (!wine_tools.empty() && !StartWineSide(wine)) {
+        // What the Windows side said goes with the machine: show it first.
+        std::ifstream said(wine.log);
+        std::string line;
+        while (std::getline(said, line)) std::fprintf(stderr, "  %s\n", line.c_str());
         Down();
         return 1;
       }

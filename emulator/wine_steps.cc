@@ -65,6 +65,10 @@ pid_t Spawn(const WineSetup& wine, std::vector<std::string> argv, int out_fd, bo
   return pid;
 }
 
+std::string WineServer() {
+  return access("/usr/bin/wineserver", X_OK) == 0 ? "/usr/bin/wineserver" : "/usr/lib/wine/wineserver64";
+}
+
 std::string Joined(const std::vector<std::string>& words) {
   std::string out;
   for (const std::string& w : words) out += (out.empty() ? "" : " ") + w;
@@ -146,11 +150,15 @@ bool EnsurePrefix(const WineSetup& wine, std::string& error) {
     error = "cannot make the Wine prefix " + wine.prefix + "; see " + wine.log;
     return false;
   }
+  // A new prefix finishes setting itself up after wineboot returns; a
+  // driver started meanwhile may not answer in time.
+  const pid_t wait = Spawn(wine, {WineServer(), "-w"}, -1, false);
+  if (wait > 0) waitpid(wait, &status, 0);
   return true;
 }
 
 void StopPrefix(const WineSetup& wine) {
-  const std::string server = access("/usr/bin/wineserver", X_OK) == 0 ? "/usr/bin/wineserver" : "/usr/lib/wine/wineserver64";
+  const std::string server = WineServer();
   const pid_t pid = Spawn(wine, {server, "-k"}, -1, false);
   int status = 0;
   if (pid > 0) waitpid(pid, &status, 0);
