@@ -105,8 +105,10 @@ class WineSandbox {
   std::string work() const { return root_ / "work"; }
   std::string Log() const { return ReadFile(bin() + "/QZRRemote.log"); }
   std::vector<std::string> Env() const {
+    // Wine gives the host's file system names outside ASCII only in a
+    // UTF-8 locale (the example volume has one).
     return {"PATH=/usr/bin:/bin", "HOME=" + root_.path(), "WINEPREFIX=" + machine(), "WINEDEBUG=-all",
-            "WINEDLLOVERRIDES=mscoree,mshtml="};
+            "WINEDLLOVERRIDES=mscoree,mshtml=", "LC_ALL=C.UTF-8"};
   }
   // A Windows program of this prefix, run to its end.
   RunResult Wine(const std::vector<std::string>& args) const {
@@ -164,7 +166,7 @@ TEST_F(WineMachine, TheExampleCommandsRunTheWholeCycleAndWriteWhatThePosixToolWr
   const RunResult r = run.Commands();
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, kParsed);
-  EXPECT_EQ(WithoutTime(run.box.Log()), WindowsPath(kExamples + "/commands.xml") + ", " + kParsed);
+  EXPECT_EQ(WithoutTime(run.box.Log()), WindowsPath(kExamples + "/commands.xml") + ", " + kParsed + "\r\n");
   EXPECT_EQ(run.emu.Log(), kMainRoad);
   const std::string state = run.emu.State();
   EXPECT_EQ(JsonValue(state, "power"), "off");
@@ -205,7 +207,7 @@ TEST_F(WineMachine, TheCopyModeCopiesTheUserFolderWithProgressWatched) {
   const RunResult r = run.box.Tool({"copyPersistentData", WindowsPath(backup)});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, kParsed);
-  EXPECT_EQ(WithoutTime(run.box.Log()), "copyPersistentData, " + kParsed);
+  EXPECT_EQ(WithoutTime(run.box.Log()), "copyPersistentData, " + kParsed + "\r\n");
   auto expected = Snapshot(kExamples + "/volume/QUARLE.000/user");
   expected.erase(".settings");  // hidden: not copied
   EXPECT_EQ(Snapshot(backup), expected);
