@@ -21,10 +21,13 @@ constexpr size_t kMountSize = 64;
 constexpr size_t kUserSize = 4096;
 constexpr uint32_t kExport = 133, kMount = 134, kUnMount = 135, kUnLock = 136;
 
+Fields Ok() { return {"ok"}; }
+
 }  // namespace
 
 void Machine::OpenMappings() {
-  if (!knobs_.mappings_present || mount_mapping_) return;
+  // Under Wine the companion service holds the mappings itself.
+  if (wine_ || !knobs_.mappings_present || mount_mapping_) return;
   mount_mapping_ = objects_->CreateFileMapping(kMountMapping, kMountSize, nullptr);
   user_mapping_ = objects_->CreateFileMapping(kUserMapping, kUserSize, nullptr);
   if (mount_mapping_) mount_view_ = mount_mapping_->MapView(kMountSize);
@@ -63,7 +66,11 @@ Fields Machine::CompanionControl(uint32_t code) {
     return ErrorReply(kErrorInvalidServiceControl);  // the handler does not take it
   }
   switch (code) {
-    case kMount: Mount(); break;
+    case kMount: {
+      std::string name;
+      if (Mount(name)) WriteMountName(name);
+      break;
+    }
     case kUnLock:
       Log(mounted_ ? "service: unlock" : "service: unlock (nothing mounted)");
       if (mounted_) locked_ = false;
@@ -78,40 +85,39 @@ Fields Machine::CompanionControl(uint32_t code) {
   return {"ok"};
 }
 
-void Machine::Mount() {
-  if (!mount_view_) {
+bool Machine::Mount(std::string& published) {
+  published.clear();
+  if (wine_ ? !knobs_.mappings_present : !mount_view_) {
     Log("service: mount, but the mount mapping is missing");
-    return;
+    return false;
   }
   if (!powered_) {
-    WriteMountName("");
     Log("service: mount failed: the module is off");
-    return;
+    return true;
   }
   if (knobs_.mount_leaves_empty_name) {
-    WriteMountName("");
     Log("service: mount left an empty device name (knob)");
-    return;
+    return true;
   }
   if (knobs_.mounts_not_answering > 0) {
     --knobs_.mounts_not_answering;
     unlink(DeviceLink(kVolumeDevice).c_str());
     mounted_ = false;
-    WriteMountName(kVolumeDevice);
+    published = kVolumeDevice;
     Log(std::string("service: mount -> ") + kVolumeDevice + " (not answering, knob)");
-    return;
+    return true;
   }
   unlink(DeviceLink(kVolumeDevice).c_str());
   if (symlink(volume_.c_str(), DeviceLink(kVolumeDevice).c_str()) != 0) {
-    WriteMountName("");
     Log("service: mount failed: cannot create the device");
-    return;
+    return true;
   }
   mounted_ = true;
   locked_ = true;
   mount_name_ = kVolumeDevice;
-  WriteMountName(mount_name_);
+  published = mount_name_;
   Log(std::string("service: mount -> ") + kVolumeDevice);
+  return true;
 }
 
 void Machine::Unmount(const char* why) {
@@ -145,7 +151,7 @@ void Machine::HoldUserMutex() {
 
 void Machine::Export() {
   if (!user_view_) {
-    Log("service: export, but the user mapping is missing");
+    LogExport("nomapping", "", "");
     return;
   }
   // While the service holds the list itself it reads it under that hold.
@@ -154,7 +160,7 @@ void Machine::Export() {
   if (!*holding_user_list_) {
     m = objects_->CreateMutex(kUserMutex, &existed);
     if (!m || m->Wait(5000) != NamedMutex::WaitResult::kOwned) {
-      Log("service: export: the user list stayed locked");
+      LogExport("locked", "", "");
       return;
     }
   }
@@ -168,10 +174,81 @@ void Machine::Export() {
     names += (names.empty() ? "" : ", ") + name;
   }
   if (m) m->Release();
-  if (count.empty()) {
+  LogExport("ok", count, names);
+}
+
+void Machine::LogExport(const std::string& status, const std::string& count, const std::string& names) {
+  if (status == "nomapping") {
+    Log("service: export, but the user mapping is missing");
+  } else if (status == "locked") {
+    Log("service: export: the user list stayed locked");
+  } else if (count.empty()) {
     Log("service: export (no user list handed over yet)");
   } else {
     Log("service: export: " + count + " accounts [" + names + "]");
+  }
+}
+
+// The companion service inside Wine holds the mappings and the mutex
+// itself; it asks what each control code does and carries it out:
+// {"ok","mount",NAME}, {"ok","unmount"}, {"ok","unlock",MS}, {"ok","export"}
+// (then hands the list back with "svc.exported"), {"ok","none"} for nothing
+// to do, or an error for the handler to return.
+Fields Machine::WineService(const Fields& r) {
+  const std::string& op = r[0];
+  const auto arg = [&r](size_t i) { return i < r.size() ? r[i] : std::string(); };
+  ServiceRecord* s = Find(kCompanionService);
+  if (op == "svc.state") {
+    const std::string& state = arg(2);
+    const uint32_t now = state == "running" ? kServiceRunning : state == "paused" ? kServicePaused : kServiceStopped;
+    if (!s) {
+      services_["kvxmdes"] = DefaultCompanionService();
+      s = Find(kCompanionService);
+    }
+    if (!knob_in_progress_ && s->state != now && (now == kServiceRunning || now == kServiceStopped) &&
+        s->state != kServicePaused) {
+      Log(std::string(now == kServiceRunning ? "scm: started " : "scm: stopped ") + s->name);
+    }
+    s->state = now;
+    return Ok();
+  }
+  if (op == "svc.exported") {
+    std::string names;
+    for (size_t i = 4; i < r.size(); ++i) names += (names.empty() ? "" : ", ") + r[i];
+    LogExport(arg(2), arg(3), names);
+    return Ok();
+  }
+  if (op != "svc.control") return ErrorReply(kErrorInvalidParameter);
+  const uint32_t code = static_cast<uint32_t>(FieldNumber(arg(2)));
+  if (knobs_.refused_codes.count(code)) {
+    Log("service: refused code " + std::to_string(code));
+    return ErrorReply(kErrorInvalidServiceControl);
+  }
+  switch (code) {
+    case kMount: {
+      std::string name;
+      if (!Mount(name)) return {"ok", "none"};
+      return {"ok", "mount", name};
+    }
+    case kUnLock: {
+      Log(mounted_ ? "service: unlock" : "service: unlock (nothing mounted)");
+      if (mounted_) locked_ = false;
+      const int ms = knobs_.user_mutex_hold_ms;
+      if (ms > 0) Log("service: holds the user list for " + std::to_string(ms) + " ms");
+      return {"ok", "unlock", NumberField(ms)};
+    }
+    case kUnMount:
+      Unmount("service: unmount");
+      return {"ok", "unmount"};
+    case kExport:
+      if (!knobs_.mappings_present) {
+        LogExport("nomapping", "", "");
+        return {"ok", "none"};
+      }
+      return {"ok", "export"};
+    default:
+      Log("service: unknown code " + std::to_string(code));
+      return ErrorReply(kErrorInvalidServiceControl);
   }
 }
 

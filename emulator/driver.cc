@@ -60,6 +60,14 @@ Fields Machine::Driver(const Fields& r) {
   }
   const bool legacy = r[1].size() > std::string(kDriverService).size();
   ServiceRecord* s = Find(kDriverService);
+  // Under Wine the request comes from the driver itself, so its service runs.
+  if (wine_ && !legacy) {
+    if (!s) {
+      services_["kvxio"] = DefaultDriverService();
+      s = Find(kDriverService);
+    }
+    s->state = kServiceRunning;
+  }
   // The NT device answers while its service runs; the legacy platform
   // loads its driver itself.
   if (!legacy && (!s || s->state != kServiceRunning)) return ErrorReply(kErrorFileNotFound);

@@ -1,7 +1,9 @@
 // kvxemu: the emulated machine around the tool (service control manager,
 // kernel I/O driver, firmware, flash module, companion service) for one
 // machine folder, run in the background and reached through its socket.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "emulator/machine.h"
+#include "emulator/wine_steps.h"
 #include "platform/posix/debug_channel.h"
 #include "platform/posix/emu_wire.h"
 #include "platform/posix/machine_folder.h"
@@ -34,11 +37,16 @@ constexpr const char* kUsage =
     "The emulated machine of the Remote command tool, for one machine folder\n"
     "(DIR, or $KVXPREFIX, or ~/.kvx).\n"
     "\n"
-    "  up [--volume DIR [--in-place]] [--power on|off]\n"
+    "  up [--volume DIR [--in-place]] [--power on|off] [--wine TOOLS]\n"
     "        start it in the background; returns once it answers. The flash\n"
     "        volume is a copy of DIR (or DIR itself with --in-place; an empty\n"
     "        volume without --volume); the module starts powered off unless\n"
-    "        --power on.\n"
+    "        --power on. With --wine, the machine folder is also a Wine prefix\n"
+    "        (made if it is not one) in which the Windows tool runs: the driver\n"
+    "        kvxio_x64.sys, the service KvxMDES.exe, the management stand-in\n"
+    "        kvxwmi.dll and kvxwine.exe from the folder TOOLS are installed and\n"
+    "        started there, and hand every request on to this machine. The Wine\n"
+    "        loader is $KVX_WINE, or /usr/lib/wine/wine64.\n"
     "  down  stop it and remove what it put in the machine folder.\n"
     "  ctl state\n"
     "        print the whole state as JSON.\n"
@@ -50,6 +58,8 @@ constexpr const char* kUsage =
     "          power_off=ok|fail  power=on|off  service=running|paused|stopped|absent\n"
     "          refuse=CODE,...|none  mount_empty=on|off  mounts_not_answering=N\n"
     "          user_mutex_hold_ms=N  mappings=present|missing  log=clear\n"
+    "        (under Wine, scm, scm_opens_left and driver_file=present are\n"
+    "        not available: the service manager is Wine's own)\n"
     "\n"
     "Exit codes: 0 done, 1 failed, 2 bad usage.\n";
 
@@ -88,13 +98,41 @@ void ServeConnection(int fd, kvx::emu::Machine& machine) {
   close(fd);
 }
 
+// Listens on 127.0.0.1 at a port of the system's choice and names it in
+// emu/kvxemu.port (written beside and renamed, so a reader never sees half).
+bool ListenOnLoopback(int& fd) {
+  fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 16) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    std::perror("kvxemu: loopback port");
+    return false;
+  }
+  const std::string path = EmuDir() + "/kvxemu.port";
+  {
+    std::ofstream out(path + ".new", std::ios::trunc);
+    out << ntohs(addr.sin_port) << "\n";
+    if (!out.flush()) return false;
+  }
+  return std::rename((path + ".new").c_str(), path.c_str()) == 0;
+}
+
 // The machine itself: runs until told to stop, signalled, or its folder
 // goes away.
-int Serve(const std::string& volume, bool powered) {
+int Serve(const std::string& volume, bool powered, const kvx::emu::WineSetup* wine) {
   const std::string folder = kvx::MachineFolder();
   struct stat home;
   if (stat(folder.c_str(), &home) != 0) return 1;
-  kvx::emu::Machine machine(folder, volume, powered);
+  kvx::emu::WineStep step;
+  if (wine) {
+    step = [setup = *wine](const std::vector<std::string>& words, std::string& output, std::string& error) {
+      return kvx::emu::RunWineStep(setup, words, output, error);
+    };
+  }
+  kvx::emu::Machine machine(folder, volume, powered, step);
   std::string error;
   if (!machine.Start(error)) {
     std::fprintf(stderr, "kvxemu: %s\n", error.c_str());
@@ -110,14 +148,22 @@ int Serve(const std::string& volume, bool powered) {
     std::perror("kvxemu: bind");
     return 1;
   }
+  // Under Wine the machine's pieces reach it through a TCP port of the
+  // loopback interface (Wine's sockets have no Unix domain), named in
+  // emu/kvxemu.port.
+  int tcp = -1;
+  if (wine && !ListenOnLoopback(tcp)) return 1;
   signal(SIGTERM, OnSignal);
   signal(SIGINT, OnSignal);
   signal(SIGPIPE, SIG_IGN);
   while (!g_stop) {
-    pollfd p{listener, POLLIN, 0};
-    if (poll(&p, 1, 50) > 0) {
-      const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd >= 0) std::thread(ServeConnection, fd, std::ref(machine)).detach();
+    pollfd p[2] = {{listener, POLLIN, 0}, {tcp, POLLIN, 0}};
+    if (poll(p, tcp >= 0 ? 2 : 1, 50) > 0) {
+      for (const pollfd& ready : p) {
+        if (ready.fd < 0 || !(ready.revents & POLLIN)) continue;
+        const int fd = accept4(ready.fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) std::thread(ServeConnection, fd, std::ref(machine)).detach();
+      }
     }
     // A machine whose folder went away stops by itself.
     struct stat now;
@@ -132,11 +178,45 @@ int Serve(const std::string& volume, bool powered) {
   _exit(0);  // connection threads may still be blocked on their sockets
 }
 
+int Down();
+
+// The pieces inside Wine: the relay to this machine's port, then the
+// driver, the companion service and the management stand-in installed and
+// started in the prefix.
+bool StartWineSide(const kvx::emu::WineSetup& wine) {
+  std::string port;
+  std::ifstream(EmuDir() + "/kvxemu.port") >> port;
+  const int relay = kvx::emu::StartWineProgram(wine, wine.tools + "/kvxwine.exe", {"serve", port});
+  if (port.empty() || relay < 0) {
+    std::fprintf(stderr, "kvxemu: cannot start the relay inside Wine\n");
+    return false;
+  }
+  std::ofstream(EmuDir() + "/kvxwine.pid") << relay << "\n";
+  const std::string tables = kvx::MachinePath("firmware/dmi/tables/DMI");
+  std::string output, error;
+  if (!kvx::emu::RunWineStep(wine,
+                             {"install", kvx::emu::WindowsPathOf(wine.tools + "/kvxio_x64.sys"),
+                              kvx::emu::WindowsPathOf(wine.tools + "/KvxMDES.exe"),
+                              kvx::emu::WindowsPathOf(wine.tools + "/kvxwmi.dll"),
+                              "\\??\\" + kvx::emu::WindowsPathOf(EmuDir() + "/physmem"),
+                              kvx::emu::WindowsPathOf(tables)},
+                             output, error)) {
+    std::fprintf(stderr, "kvxemu: %s\n", error.c_str());
+    return false;
+  }
+  // The machine starts with an empty log, as on POSIX: what the
+  // installation made the service report is not the tool's.
+  auto c = Connect();
+  return c && c->Call({"ctl.set", "log", "clear"})[0] == "ok";
+}
+
 int Up(const std::vector<std::string>& args) {
-  std::string source;
+  std::string source, wine_tools;
   bool in_place = false, powered = false;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--volume" && i + 1 < args.size()) {
+    if (args[i] == "--wine" && i + 1 < args.size()) {
+      wine_tools = fs::absolute(args[++i]).lexically_normal().string();
+    } else if (args[i] == "--volume" && i + 1 < args.size()) {
       source = args[++i];
     } else if (args[i] == "--in-place") {
       in_place = true;
@@ -154,6 +234,21 @@ int Up(const std::vector<std::string>& args) {
   }
   std::error_code ec;
   fs::create_directories(EmuDir(), ec);
+  kvx::emu::WineSetup wine{kvx::emu::DefaultWineLoader(), folder, wine_tools, EmuDir() + "/kvxwine.log"};
+  if (!wine_tools.empty()) {
+    for (const char* piece : {"kvxwine.exe", "kvxio_x64.sys", "KvxMDES.exe", "kvxwmi.dll"}) {
+      if (!fs::is_regular_file(wine_tools + "/" + piece)) {
+        std::fprintf(stderr, "kvxemu: %s is not in %s\n", piece, wine_tools.c_str());
+        return 1;
+      }
+    }
+    std::string error;
+    if (!kvx::emu::EnsurePrefix(wine, error)) {
+      std::fprintf(stderr, "kvxemu: %s\n", error.c_str());
+      return 1;
+    }
+    std::ofstream(EmuDir() + "/wine") << wine.loader << "\n" << wine.tools << "\n";
+  }
   fs::create_directories(folder + "/dosdevices", ec);
   std::string volume = EmuDir() + "/volume";
   if (!source.empty() && !fs::is_directory(source)) {
@@ -184,13 +279,21 @@ int Up(const std::vector<std::string>& args) {
     const int log = open((EmuDir() + "/kvxemu.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (null < 0 || log < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 || dup2(log, 2) < 0) _exit(1);
     for (int fd = 3; fd < 1024; ++fd) close(fd);
-    _exit(Serve(volume, powered));
+    _exit(Serve(volume, powered, wine_tools.empty() ? nullptr : &wine));
   }
   std::ofstream(EmuDir() + "/kvxemu.pid") << child << "\n";
   for (int i = 0; i < 1000; ++i) {
     if (Answers()) {
-      std::printf("kvxemu: up for %s (pid %d), module %s, volume %s\n", folder.c_str(), child,
-                  powered ? "on" : "off", volume.c_str());
+      if (!wine_tools.empty() && !StartWineSide(wine)) {
+        // What the Windows side said goes with the machine: show it first.
+        std::ifstream said(wine.log);
+        std::string line;
+        while (std::getline(said, line)) std::fprintf(stderr, "  %s\n", line.c_str());
+        Down();
+        return 1;
+      }
+      std::printf("kvxemu: up for %s (pid %d), module %s, volume %s%s\n", folder.c_str(), child,
+                  powered ? "on" : "off", volume.c_str(), wine_tools.empty() ? "" : ", under Wine");
       return 0;
     }
     int status = 0;
@@ -221,6 +324,10 @@ int Down() {
   if (running && pid > 0) {
     for (int i = 0; i < 500 && Alive(pid); ++i) usleep(5000);
   }
+  // A machine under Wine takes its prefix's processes with it.
+  std::ifstream wine_file(EmuDir() + "/wine");
+  kvx::emu::WineSetup wine{"", kvx::MachineFolder(), "", EmuDir() + "/kvxwine.log"};
+  if (std::getline(wine_file, wine.loader) && std::getline(wine_file, wine.tools)) kvx::emu::StopPrefix(wine);
   std::error_code ec;
   fs::remove_all(EmuDir(), ec);
   const std::string dosdevices = kvx::MachinePath("dosdevices");

@@ -50,8 +50,9 @@ ServiceRecord DefaultCompanionService() {
   return companion;
 }
 
-Machine::Machine(std::string folder, std::string volume, bool powered)
-    : folder_(std::move(folder)), volume_(std::move(volume)), powered_(powered), ports_(0x10000, 0) {
+Machine::Machine(std::string folder, std::string volume, bool powered, WineStep wine)
+    : folder_(std::move(folder)), volume_(std::move(volume)), powered_(powered), ports_(0x10000, 0),
+      wine_(std::move(wine)) {
   ServiceRecord driver = DefaultDriverService();
   driver.state = kServiceRunning;
   services_[ToLowerAscii(driver.name)] = driver;
@@ -68,8 +69,11 @@ Machine::~Machine() {
 
 bool Machine::Start(std::string& error) {
   const std::string emu = folder_ + "/" + kEmuFolder;
-  made_objects_ = mkdir((folder_ + "/objects").c_str(), 01777) == 0;
-  chmod((folder_ + "/objects").c_str(), 01777);
+  // Under Wine the named objects and the registry are Wine's own.
+  if (!wine_) {
+    made_objects_ = mkdir((folder_ + "/objects").c_str(), 01777) == 0;
+    chmod((folder_ + "/objects").c_str(), 01777);
+  }
   mkdir((emu + "/devices").c_str(), 0755);
   // Physical memory: a shared file every mapping request views.
   const std::string physmem = emu + "/physmem";
@@ -88,7 +92,7 @@ bool Machine::Start(std::string& error) {
   // The current user's registry, with the sound events a desktop has.
   struct stat st;
   const std::string registry = folder_ + "/" + PosixRegistry::kFile;
-  if (stat(registry.c_str(), &st) != 0) {
+  if (!wine_ && stat(registry.c_str(), &st) != 0) {
     PosixRegistry reg(folder_);
     reg.WriteDefaultValue("AppEvents\\Schemes\\Apps\\.Default\\DeviceConnect\\.Current",
                           "C:\\Windows\\media\\Windows Hardware Insert.wav");
@@ -98,7 +102,7 @@ bool Machine::Start(std::string& error) {
     created_.push_back(folder_ + "/registry/.lock");
     created_.push_back(folder_ + "/registry");
   }
-  OpenMappings();
+  if (!wine_) OpenMappings();
   return true;
 }
 
@@ -130,8 +134,9 @@ void Machine::Stop() {
   // The service's objects go with it, unless another process still holds
   // one of them.
   const std::string objects = folder_ + "/objects/";
-  for (const char* name : {"KVXFileMappingMount.mapping", "KVXFileMappingUser.mapping",
-                           "KVXShareMemUserMutex.mutex", "KVXShareMemUserMutex.owner"}) {
+  const std::initializer_list<const char*> names = {"KVXFileMappingMount.mapping", "KVXFileMappingUser.mapping",
+                                                    "KVXShareMemUserMutex.mutex", "KVXShareMemUserMutex.owner"};
+  for (const char* name : wine_ ? std::initializer_list<const char*>{} : names) {
     const int fd = open((objects + name).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) continue;
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) unlink((objects + name).c_str());
@@ -158,6 +163,10 @@ Fields Machine::Handle(const Fields& r) {
   std::lock_guard<std::mutex> hold(lock_);
   const std::string& op = r[0];
   if (op == "ping") return Ok();
+  // Under Wine the service manager is Wine's: what reaches this machine of
+  // it are the companion service's own requests.
+  if (wine_ && op.compare(0, 4, "svc.") == 0) return WineService(r);
+  if (wine_ && op.compare(0, 4, "scm.") == 0) return ErrorReply(kErrorInvalidParameter);
   if (op.compare(0, 4, "scm.") == 0 || op.compare(0, 4, "svc.") == 0) return Scm(r);
   if (op.compare(0, 4, "dev.") == 0) return Driver(r);
   return ErrorReply(kErrorInvalidParameter);

@@ -7,6 +7,7 @@
 // services answer one control call at a time.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -58,10 +59,21 @@ struct Knobs {
   bool mappings_present = true;
 };
 
+// The Wine side of a machine that runs under Wine: runs one step of the
+// machine's own Windows program (kvxwine.exe WORDS...) in the machine's
+// prefix and gives its standard output; false with `error` set when the step
+// failed. Never called with the machine's lock held, since a step may make
+// the pieces inside Wine call back.
+using WineStep = std::function<bool(const std::vector<std::string>& words, std::string& output, std::string& error)>;
+
 class Machine {
  public:
   // `folder` is the machine folder; `volume` the flash volume's folder.
-  Machine(std::string folder, std::string volume, bool powered);
+  // With `wine`, the machine folder is a Wine prefix whose real service
+  // manager, driver host and named objects stand for the emulated ones:
+  // the companion service and the driver are the Wine side's, and this
+  // machine answers what they hand on.
+  Machine(std::string folder, std::string volume, bool powered, WineStep wine = nullptr);
   ~Machine();
 
   // Brings up the physical memory, the firmware tables and the services.
@@ -84,9 +96,20 @@ class Machine {
   Fields DefineDosDevice(const std::string& in, bool remove);
   Fields Control(ServiceRecord& s, uint32_t code);
   Fields CompanionControl(uint32_t code);
-  void Mount();
+  // The device name a mount publishes in the mount mapping (empty for
+  // none); false when there is no mapping to publish it in.
+  bool Mount(std::string& published);
   void Unmount(const char* why);
   void Export();
+  // The log line of an export: `status` "ok" with the list's count text
+  // and names, "locked" or "nomapping".
+  void LogExport(const std::string& status, const std::string& count, const std::string& names);
+  // The requests of the companion service inside Wine.
+  Fields WineService(const Fields& r);
+  // Carries a knob out on the Wine side; false with `error` when it cannot
+  // be carried out there. Called without the lock.
+  bool WineKnob(const std::string& name, const std::string& value, std::string& error);
+  std::map<std::string, std::string> WineRegistry();
   void HoldUserMutex();
   void SetCompanionState(uint32_t state);
   void OpenMappings();
@@ -124,6 +147,8 @@ class Machine {
   std::unique_ptr<MappingView> mount_view_, user_view_;
   std::vector<std::string> created_;  // paths Start made, removed by Stop
   bool made_objects_ = false;
+  WineStep wine_;
+  std::atomic<bool> knob_in_progress_{false};
 };
 
 }  // namespace kvx::emu

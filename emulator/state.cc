@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "core/json.h"
+#include "core/text.h"
 #include "emulator/machine.h"
 #include "platform/posix/registry_posix.h"
 
@@ -43,7 +44,82 @@ bool ParseSwitch(const std::string& text, const char* yes, const char* no, bool&
 
 }  // namespace
 
+bool Machine::WineKnob(const std::string& name, const std::string& value, std::string& error) {
+  std::vector<std::vector<std::string>> steps;
+  bool tolerate_failure = false;
+  if (name == "scm" || name == "scm_opens_left") {
+    error = "not on the Wine machine: " + name + " (its service manager is Wine's own)";
+    return false;
+  } else if (name == "driver") {
+    if (value == "running") steps = {{"service", kDriverService, "start"}};
+    else if (value == "stopped") steps = {{"service", kDriverService, "stop"}};
+    else if (value == "absent") steps = {{"service", kDriverService, "delete"}};
+  } else if (name == "driver_file") {
+    if (value == "missing") {
+      steps = {{"remove-driver-file"}};
+    } else if (value == "present") {
+      error = "not on the Wine machine: driver_file=present (the library installs the driver's file again)";
+      return false;
+    }
+  } else if (name == "service") {
+    uint32_t state = kServiceStopped;
+    bool exists = false;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (ServiceRecord* s = Find(kCompanionService)) {
+        exists = true;
+        state = s->state;
+      }
+    }
+    if (value == "running") {
+      if (!exists) steps.push_back({"service", kCompanionService, "create"});
+      steps.push_back({"service", kCompanionService, state == kServicePaused ? "continue" : "start"});
+      if (exists && state == kServiceRunning) steps.clear();
+    } else if (value == "paused") {
+      steps = {{"service", kCompanionService, "pause"}};
+    } else if (value == "stopped") {
+      if (state != kServiceStopped) steps = {{"service", kCompanionService, "stop"}};
+    } else if (value == "absent") {
+      steps = {{"service", kCompanionService, "delete"}};
+    }
+  } else if (name == "mappings") {
+    // A service that does not run holds no mappings; it makes them again
+    // when it starts.
+    tolerate_failure = true;
+    if (value == "missing") steps = {{"control", kCompanionService, std::to_string(250)}};
+    else if (value == "present") steps = {{"control", kCompanionService, std::to_string(251)}};
+  }
+  // The service reports the states a knob makes it go through; those are
+  // the knob's, not the tool's, and stay out of the log.
+  knob_in_progress_ = true;
+  for (const auto& step : steps) {
+    std::string output;
+    if (!wine_(step, output, error) && !tolerate_failure) {
+      knob_in_progress_ = false;
+      return false;
+    }
+  }
+  knob_in_progress_ = false;
+  error.clear();
+  return true;
+}
+
+std::map<std::string, std::string> Machine::WineRegistry() {
+  std::map<std::string, std::string> values;
+  std::string output, error;
+  if (!wine_ || !wine_({"registry"}, output, error)) return values;
+  std::stringstream lines(output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t tab = line.find('\t');
+    if (tab != std::string::npos) values[ToLowerAscii(line.substr(0, tab))] = line.substr(tab + 1);
+  }
+  return values;
+}
+
 bool Machine::SetKnob(const std::string& name, const std::string& value, std::string& error) {
+  if (wine_ && !WineKnob(name, value, error)) return false;
   std::lock_guard<std::mutex> hold(lock_);
   int64_t n = 0;
   const bool number = ParseInt(value, n);
@@ -143,6 +219,8 @@ bool Machine::SetKnob(const std::string& name, const std::string& value, std::st
 }
 
 std::string Machine::StateJson() {
+  // Under Wine the registry is Wine's, read before the lock is taken.
+  const std::map<std::string, std::string> registry = wine_ ? WineRegistry() : PosixRegistry(folder_).ReadAll();
   std::lock_guard<std::mutex> hold(lock_);
   std::ostringstream j;
   j << "{\n  \"machine\": " << Json(folder_) << ",\n  \"volume\": " << Json(volume_) << ",\n";
@@ -164,9 +242,13 @@ std::string Machine::StateJson() {
     j << sep << Json(name) << ": " << Json(target);
     sep = ", ";
   }
-  j << "},\n  \"mappings\": " << (mount_mapping_ ? "true" : "false") << ",\n  \"registry\": {";
+  const ServiceRecord* companion = Find(kCompanionService);
+  const bool wine_mappings = knobs_.mappings_present && companion &&
+                             (companion->state == kServiceRunning || companion->state == kServicePaused);
+  j << "},\n  \"mappings\": " << ((wine_ ? wine_mappings : mount_mapping_ != nullptr) ? "true" : "false")
+    << ",\n  \"registry\": {";
   sep = "";
-  for (const auto& [key, value] : PosixRegistry(folder_).ReadAll()) {
+  for (const auto& [key, value] : registry) {
     j << sep << "\n    " << Json(key) << ": " << Json(value);
     sep = ",";
   }

@@ -6,10 +6,15 @@
 
 namespace kvx::testing {
 
-EmuMachine::EmuMachine(const std::string& volume, bool powered, const std::string& machine)
+EmuMachine::EmuMachine(const std::string& volume, bool powered, const std::string& machine,
+                       const std::string& wine_tools)
     : machine_(machine.empty() ? own_ / "machine" : machine) {
   MakeDirs(machine_);
   std::vector<std::string> args = {"up", "--power", powered ? "on" : "off"};
+  if (!wine_tools.empty()) {
+    args.push_back("--wine");
+    args.push_back(wine_tools);
+  }
   if (!volume.empty()) {
     args.push_back("--volume");
     args.push_back(volume);

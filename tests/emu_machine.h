@@ -11,9 +11,11 @@ namespace kvx::testing {
 class EmuMachine {
  public:
   // Up in `machine` (a new temp folder when empty) with a copy of `volume`
-  // (an empty volume when empty) and the module powered on or off.
+  // (an empty volume when empty) and the module powered on or off; with
+  // `wine_tools`, under Wine (kvxemu up --wine), the machine folder being
+  // the prefix.
   explicit EmuMachine(const std::string& volume = "", bool powered = false,
-                      const std::string& machine = "");
+                      const std::string& machine = "", const std::string& wine_tools = "");
   ~EmuMachine();
   EmuMachine(const EmuMachine&) = delete;
   EmuMachine& operator=(const EmuMachine&) = delete;

@@ -63,7 +63,10 @@ bool Win32PrivateProfile::WriteString(const std::string& section, const std::str
 bool Win32PrivateProfile::Flush(const std::string& file) {
   const std::wstring path = Wide(file);
   if (RefusedAsReadOnly(path)) return false;
-  return WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str()) != 0;
+  // The flush form of the call always answers FALSE, whatever it did: the
+  // writes before it have each reported their own outcome.
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
+  return true;
 }
 
 }  // namespace kvx

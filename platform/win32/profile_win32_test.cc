@@ -56,6 +56,18 @@ TEST(Win32PrivateProfile, CorpusAgreesWithTheSystemsFunctions) {
   EXPECT_GE(cases, 10);
 }
 
+TEST(Win32PrivateProfile, AFlushOfAWritableFileSucceedsAndKeepsTheWrites) {
+  testing::TempDir dir;
+  const std::string file = dir / "kvxaccount.ini";
+  ASSERT_TRUE(testing::WriteFile(file, std::string("\xFF\xFE[\0S\0]\0\r\0\n\0", 10)));
+  Win32PrivateProfile profile;
+  ASSERT_TRUE(profile.WriteString("S", "a", "2", file));
+  EXPECT_TRUE(profile.Flush(file));  // the system's call itself answers FALSE
+  std::u16string value;
+  EXPECT_EQ(profile.GetString("S", "a", "", value, 16, file), 1u);
+  EXPECT_EQ(value, u"2");
+}
+
 TEST(Win32PrivateProfile, ReadOnlyFilesAreNotWritten) {
   testing::TempDir dir;
   const std::string file = dir / "kvxaccount.ini";

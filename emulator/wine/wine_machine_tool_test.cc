@@ -1,0 +1,350 @@
+// The Windows tool end to end under Wine, against the emulated machine
+// under Wine: kvxemu --wine with the kernel driver in Wine's driver host,
+// the companion service under Wine's service manager and the management
+// stand-in, in a prefix of each test's own. Each run checks the exit code,
+// the console bytes, the history line, what the machine was asked and the
+// volume's files; the main road is also run by the POSIX tool on a POSIX
+// machine, and the two volumes must agree byte for byte.
+//
+// KVX_WIN_BUILD names the 64-bit Windows build folder (its bin/ and
+// tools/); ./run sets it for the Windows stage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "tests/emu_machine.h"
+#include "tests/tool_harness.h"
+
+namespace kvx {
+namespace {
+
+using namespace kvx::testing;
+namespace fs = std::filesystem;
+
+const std::string kExamples = KVX_SOURCE_DIR "/examples";
+const std::string kParsed = "The XML file has been parsed successfully.\r\n";
+const std::string kFailed = "Failed to parse the XML file.\r\n";
+const std::string kDevice = "\\Device\\KvxFlashVolume1";
+
+std::string WinBuild() {
+  const char* dir = std::getenv("KVX_WIN_BUILD");
+  return dir ? dir : "";
+}
+
+std::string Loader() {
+  const char* named = std::getenv("KVX_WINE");
+  return named && *named ? named : "/usr/lib/wine/wine64";
+}
+
+std::string WindowsPath(const std::string& unix_path) {
+  std::string out = "Z:" + unix_path;
+  std::replace(out.begin(), out.end(), '/', '\\');
+  return out;
+}
+
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = ReadFile(e.path().string());
+  return files;
+}
+
+std::string WithoutTime(const std::string& log) {
+  const size_t comma = log.find(", ");
+  return comma == std::string::npos ? "no time stamp: " + log : log.substr(comma + 2);
+}
+
+std::vector<std::string> Starting(const std::vector<std::string>& log, const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const std::string& e : log)
+    if (e.rfind(prefix, 0) == 0) out.push_back(e);
+  return out;
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// A fresh Wine prefix made once per run of this program; each machine
+// starts from a copy of it, which costs a fraction of a wineboot.
+const std::string& TemplatePrefix() {
+  static TempDir dir;
+  static std::string prefix;
+  if (prefix.empty()) {
+    const std::string p = dir / "prefix";
+    const std::vector<std::string> env = {"PATH=/usr/bin:/bin", "HOME=" + dir.path(), "WINEPREFIX=" + p,
+                                          "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="};
+    if (RunProgram({Loader(), "wineboot", "-i"}, env, dir.path()).exit_code == 0 &&
+        RunProgram({"/usr/bin/wineserver", "-w"}, env, dir.path()).exit_code == 0) {
+      prefix = p;
+    }
+  }
+  return prefix;
+}
+
+// The Windows tool's folder (QZRRemote.exe and its schema), a machine
+// folder that is also the Wine prefix, and a working folder.
+class WineSandbox {
+ public:
+  WineSandbox() {
+    for (const char* d : {"bin", "work"}) MakeDirs(root_ / d);
+    fs::copy_file(WinBuild() + "/bin/QZRRemote.exe", bin() + "/QZRRemote.exe");
+    fs::copy_file(WinBuild() + "/bin/KVXRemoteCmd.xsd", bin() + "/KVXRemoteCmd.xsd");
+    if (!TemplatePrefix().empty()) {
+      fs::copy(TemplatePrefix(), machine(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    }
+  }
+  std::string bin() const { return root_ / "bin"; }
+  std::string machine() const { return root_ / "machine"; }
+  std::string work() const { return root_ / "work"; }
+  std::string Log() const { return ReadFile(bin() + "/QZRRemote.log"); }
+  std::vector<std::string> Env() const {
+    // Wine gives the host's file system names outside ASCII only in a
+    // UTF-8 locale (the example volume has one).
+    return {"PATH=/usr/bin:/bin", "HOME=" + root_.path(), "WINEPREFIX=" + machine(), "WINEDEBUG=-all",
+            "WINEDLLOVERRIDES=mscoree,mshtml=", "LC_ALL=C.UTF-8"};
+  }
+  // A Windows program of this prefix, run to its end.
+  RunResult Wine(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = {Loader()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, Env(), work());
+  }
+  RunResult Tool(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = {bin() + "/QZRRemote.exe"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Wine(argv);
+  }
+
+ private:
+  TempDir root_;
+};
+
+// A sandboxed Windows tool and a machine under Wine with a copy of
+// `volume`, the module off unless `powered`.
+struct WineRun {
+  explicit WineRun(const std::string& volume = kExamples + "/volume", bool powered = false)
+      : emu(volume, powered, box.machine(), WinBuild() + "/tools") {}
+  RunResult Commands(const std::string& file = kExamples + "/commands.xml") const {
+    return box.Tool({WindowsPath(file)});
+  }
+  WineSandbox box;
+  EmuMachine emu;
+};
+
+class WineMachine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(WinBuild().empty()) << "KVX_WIN_BUILD names the 64-bit Windows build";
+    ASSERT_FALSE(TemplatePrefix().empty()) << "no Wine prefix could be made";
+  }
+};
+
+const std::vector<std::string> kMainRoad = {
+    "firmware: status 0x18",
+    "firmware: power on",
+    "service: mount -> " + kDevice,
+    "driver: drive ~ -> " + kDevice,
+    "service: unlock",
+    "service: export (no user list handed over yet)",
+    "service: export (no user list handed over yet)",
+    "service: export: 2 accounts [john, User]",
+    "service: unmount",
+    "firmware: status 0x38",
+    "driver: removed drive ~",
+    "firmware: power off"};
+
+TEST_F(WineMachine, TheExampleCommandsRunTheWholeCycleAndWriteWhatThePosixToolWrites) {
+  WineRun run;
+  ASSERT_TRUE(run.emu.up());
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, kParsed);
+  EXPECT_EQ(WithoutTime(run.box.Log()), WindowsPath(kExamples + "/commands.xml") + ", " + kParsed + "\r\n");
+  EXPECT_EQ(run.emu.Log(), kMainRoad);
+  const std::string state = run.emu.State();
+  EXPECT_EQ(JsonValue(state, "power"), "off");
+  EXPECT_EQ(JsonValue(state, "mounted"), "false");
+  EXPECT_NE(state.find("\"drives\": {}"), std::string::npos);
+  EXPECT_NE(state.find("Windows Hardware Insert.wav"), std::string::npos);  // sounds put back
+  EXPECT_FALSE(fs::exists(run.box.machine() + "/dosdevices/~:"));
+
+  // The same commands by the POSIX tool on a POSIX machine.
+  ToolSandbox posix;
+  EmuMachine reference(kExamples + "/volume", false, posix.machine());
+  ASSERT_TRUE(reference.up());
+  ASSERT_EQ(posix.Run({kExamples + "/commands.xml"}).exit_code, 0);
+  EXPECT_EQ(Snapshot(run.emu.volume()), Snapshot(reference.volume()));
+}
+
+TEST_F(WineMachine, AModuleFoundOnIsAskedWhatThePosixToolAsks) {
+  WineRun run(kExamples + "/volume", true);
+  ASSERT_TRUE(run.emu.up());
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, kParsed);
+  const auto log = run.emu.Log();
+  EXPECT_TRUE(Starting(log, "firmware: power on").empty());
+  ToolSandbox posix;
+  EmuMachine reference(kExamples + "/volume", true, posix.machine());
+  ASSERT_TRUE(reference.up());
+  ASSERT_EQ(posix.Run({kExamples + "/commands.xml"}).exit_code, 0);
+  EXPECT_EQ(log, reference.Log());
+  EXPECT_EQ(Snapshot(run.emu.volume()), Snapshot(reference.volume()));
+}
+
+TEST_F(WineMachine, TheCopyModeCopiesTheUserFolderWithProgressWatched) {
+  WineRun run;
+  ASSERT_TRUE(run.emu.up());
+  const std::string backup = run.box.work() + "/backup";
+  MakeDirs(backup);
+  const std::string ready = run.box.work() + "/progress.ready";
+  const pid_t progress = StartProgram({Loader(), WinBuild() + "/tools/kvxprogress.exe", "--ready", WindowsPath(ready)},
+                                      run.box.Env(), run.box.work(), run.box.work() + "/progress.out");
+  ASSERT_TRUE(WaitForFile(ready, 60));
+  const RunResult r = run.box.Tool({"copyPersistentData", WindowsPath(backup)});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, kParsed);
+  EXPECT_EQ(WithoutTime(run.box.Log()), "copyPersistentData, " + kParsed + "\r\n");
+  auto expected = Snapshot(kExamples + "/volume/QUARLE.000/user");
+  expected.erase(".settings");  // hidden: not copied
+  EXPECT_EQ(Snapshot(backup), expected);
+  EXPECT_EQ(WaitProgram(progress), 0);
+  const std::string shown = ReadFile(run.box.work() + "/progress.out");
+  EXPECT_NE(shown.find("100%"), std::string::npos) << shown;
+  EXPECT_EQ(Starting(run.emu.Log(), "firmware: power"),
+            (std::vector<std::string>{"firmware: power on", "firmware: power off"}));
+}
+
+TEST_F(WineMachine, AMissingServiceFailsTheRunAndLeavesTheModuleOff) {
+  WineRun run;
+  ASSERT_TRUE(run.emu.Set({"service=absent", "log=clear"}));
+  const auto before = Snapshot(run.emu.volume());
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 5);
+  EXPECT_EQ(Occurrences(r.out, "cannot open service.\r\n"), 10u);  // one per mount attempt
+  EXPECT_EQ(r.out.substr(r.out.size() - kFailed.size()), kFailed);
+  EXPECT_EQ(Starting(run.emu.Log(), "firmware: power"),
+            (std::vector<std::string>{"firmware: power on", "firmware: power off"}));
+  EXPECT_EQ(Snapshot(run.emu.volume()), before);
+}
+
+TEST_F(WineMachine, APausedOrStoppedServiceIsSentNothing) {
+  WineRun run;
+  for (const char* state : {"service=paused", "service=stopped"}) {
+    ASSERT_TRUE(run.emu.Set({state, "log=clear"})) << state;
+    const RunResult r = run.Commands();
+    EXPECT_EQ(r.exit_code, 5) << state;
+    EXPECT_EQ(r.out, kFailed) << state;
+    EXPECT_TRUE(Starting(run.emu.Log(), "service: ").empty()) << state;
+  }
+}
+
+TEST_F(WineMachine, TenEmptyMountsFailTheRun) {
+  WineRun run;
+  ASSERT_TRUE(run.emu.Set({"mount_empty=on"}));
+  const auto before = Snapshot(run.emu.volume());
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 5);
+  EXPECT_EQ(r.out, kFailed);
+  const auto log = run.emu.Log();
+  EXPECT_EQ(Starting(log, "service: mount left an empty device name").size(), 10u);
+  EXPECT_TRUE(Starting(log, "driver: ").empty());
+  EXPECT_EQ(log.back(), "firmware: power off");
+  EXPECT_EQ(Snapshot(run.emu.volume()), before);
+}
+
+TEST_F(WineMachine, AMountThatDoesNotAnswerOnceCostsOnePowerCycle) {
+  WineRun run;
+  ASSERT_TRUE(run.emu.Set({"mounts_not_answering=1"}));
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, kParsed);
+  const auto log = run.emu.Log();
+  EXPECT_EQ(Starting(log, "firmware: power"),
+            (std::vector<std::string>{"firmware: power on", "firmware: power off", "firmware: power on",
+                                      "firmware: power off"}));
+  EXPECT_EQ(Starting(log, "service: mount").size(), 2u);
+}
+
+TEST_F(WineMachine, AnUnlockOrUnmountTheServiceRefusesGoesUnnoticed) {
+  WineRun run;
+  ASSERT_TRUE(run.emu.Set({"refuse=136,135"}));
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  const auto log = run.emu.Log();
+  EXPECT_EQ(Starting(log, "service: refused"),
+            (std::vector<std::string>{"service: refused code 136", "service: refused code 135"}));
+  EXPECT_EQ(log.back(), "service: volume gone with the power");
+  EXPECT_EQ(JsonValue(run.emu.State(), "mounted"), "false");
+}
+
+TEST_F(WineMachine, APowerOffThatFailsLeavesTheModuleOn) {
+  WineRun run;
+  ASSERT_TRUE(run.emu.Set({"power_off=fail"}));
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  const std::string state = run.emu.State();
+  EXPECT_EQ(JsonValue(state, "power"), "on");
+  EXPECT_NE(state.find("\"drives\": {}"), std::string::npos);
+  EXPECT_EQ(run.emu.Log().back(), "firmware: power off failed (knob)");
+}
+
+TEST_F(WineMachine, AMissingDriverFileIsInstalledFromTheToolsFolder) {
+  WineRun run;
+  // The 64-bit test tool takes "kvxio.sys" from its folder; the 32-bit
+  // product takes "kvxio_x64.sys" on a 64-bit Windows.
+  fs::copy_file(WinBuild() + "/tools/kvxio_x64.sys", run.box.bin() + "/kvxio.sys");
+  ASSERT_TRUE(run.emu.Set({"driver_file=missing", "log=clear"}));
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, kParsed);
+  EXPECT_EQ(run.emu.Log(), kMainRoad);
+  const RunResult config = run.box.Wine({WinBuild() + "/tools/kvxwine.exe", "status", "KVXIO"});
+  EXPECT_EQ(config.out.substr(0, 7), "running") << config.out << config.err;
+}
+
+TEST_F(WineMachine, AUserListHeldFourSecondsIsGivenUp) {
+  WineRun run;
+  ASSERT_TRUE(run.emu.Set({"user_mutex_hold_ms=4000"}));
+  const RunResult r = run.Commands();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  const auto log = run.emu.Log();
+  ASSERT_GT(log.size(), 8u);
+  EXPECT_EQ(log[5], "service: holds the user list for 4000 ms");
+  EXPECT_EQ(log[8], "service: export (no user list handed over yet)");  // the list was never written
+}
+
+TEST_F(WineMachine, MoreThanFortyAccountsAreCountedButFortyNamed) {
+  TempDir volume;
+  WineRun run(WriteManyAccountsVolume(volume.path(), 46));
+  WriteFile(run.box.work() + "/delete.xml", "<remoteCmd><singleUser action='deleteUser' user='a45'/></remoteCmd>\n");
+  const RunResult r = run.Commands(run.box.work() + "/delete.xml");
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  const auto exports = Starting(run.emu.Log(), "service: export: 45 accounts [a00, a01,");
+  ASSERT_EQ(exports.size(), 1u);
+  EXPECT_EQ(exports[0].substr(exports[0].size() - 9), "a38, a39]");
+  EXPECT_FALSE(fs::exists(run.emu.volume() + "/QUARLE.000/a45/kvxaccount.ini"));
+}
+
+TEST_F(WineMachine, TheExportedFunctionsDriveTheEmulatedDriverFromAWindowsProgram) {
+  WineRun run;
+  ASSERT_TRUE(run.emu.up());
+  ASSERT_TRUE(run.emu.Set({"log=clear"}));
+  const RunResult r = run.box.Wine({WinBuild() + "/tests/hwio_machine_test.exe",
+                                    WindowsPath(WinBuild() + "/lib/kvxhwio.dll")});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  const auto log = run.emu.Log();
+  EXPECT_EQ(Starting(log, "driver: "),
+            (std::vector<std::string>{"driver: drive Q -> \\Device\\Nothing", "driver: removed drive Q"}));
+  EXPECT_EQ(Starting(log, "firmware: power"), (std::vector<std::string>{"firmware: power on"}));
+}
+
+}  // namespace
+}  // namespace kvx

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The Windows tool under Wine against the emulated machine under Wine, from
+# start to end: a fresh machine folder that is also a Wine prefix, kvxemu
+# --wine with a copy of examples/volume and the module powered off (the
+# driver in Wine's driver host, the companion service under Wine's service
+# manager), kvxdbgview.exe attached and kvxprogress.exe watching the copy;
+# a run of examples/commands.xml and a run of copyPersistentData; and what
+# happened. Usage: demo_windows.sh POSIX_BUILD WINDOWS_BUILD
+set -uo pipefail
+build=${1:-build}
+winbuild=${2:-build-win64}
+top=$(cd "$(dirname "$0")/.." && pwd)
+tools="$top/$build/tools"
+wintools="$top/$winbuild/tools"
+wine=${KVX_WINE:-/usr/lib/wine/wine64}
+
+machine=$(mktemp -d /tmp/kvx-demo-wine.XXXXXX)
+export KVXPREFIX="$machine" WINEPREFIX="$machine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+bin="$machine/drive_c/QZRRemote"
+viewer=
+cleanup() {
+  "$tools/kvxemu" down >/dev/null 2>&1
+  [ -n "$viewer" ] && kill "$viewer" 2>/dev/null && wait "$viewer" 2>/dev/null
+  wineserver -k 2>/dev/null
+  rm -rf "$machine"
+}
+trap cleanup EXIT
+
+bold() { printf '\033[1m%s\033[0m\n' "$*"; }
+[ -t 1 ] || bold() { printf '%s\n' "$*"; }
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+machine_log() {
+  "$tools/kvxemu" ctl state | sed -n '/"log": \[/,/^  \]/p' | sed '1d;$d' |
+    sed -e 's/^ *"//' -e 's/",\{0,1\}$//' -e 's/\\\\/\\/g' | tail -n +"$1"
+}
+
+volume_changes() {
+  diff -rq "$top/examples/volume" "$machine/emu/volume" |
+    sed -e "s|^Files $top/examples/volume/\(.*\) and .* differ$|  changed  \1|" \
+        -e "s|^Only in $top/examples/volume\(.*\): \(.*\)$|  removed  \1/\2|" \
+        -e "s|^Only in $machine/emu/volume\(.*\): \(.*\)$|  added    \1/\2|" \
+        -e 's|^\(  [a-z]* *\)/|\1|'
+}
+
+bold "Making the Wine prefix and bringing the machine up (this takes a few seconds)"
+"$tools/kvxemu" up --volume "$top/examples/volume" --power off --wine "$wintools" || exit 1
+mkdir -p "$bin"
+cp "$top/$winbuild/bin/QZRRemote.exe" "$top/$winbuild/bin/KVXRemoteCmd.xsd" "$bin/"
+"$wine" "$wintools/kvxdbgview.exe" --ready "$(winpath "$machine/.viewer")" \
+  --output "$(winpath "$machine/debug.txt")" >/dev/null 2>&1 &
+viewer=$!
+for _ in $(seq 400); do [ -e "$machine/.viewer" ] && break; sleep 0.05; done
+touch "$machine/debug.txt"
+
+bold "Machine folder and Wine prefix: $machine"
+echo "Tool:           C:\\QZRRemote\\QZRRemote.exe (the 64-bit build; the product is the 32-bit one)"
+echo "Debugger output of every run: $machine/debug.txt (kvxdbgview.exe)"
+echo
+
+run() {
+  local label=$1
+  shift
+  local seen_log seen_debug
+  seen_log=$(($(machine_log 1 | wc -l) + 1))
+  seen_debug=$(wc -l < "$machine/debug.txt")
+  bold "=== $label"
+  echo "C:\\QZRRemote> QZRRemote.exe $*"
+  local out code start end
+  start=$(date +%s%N)
+  out=$(cd "$bin" && "$wine" "$bin/QZRRemote.exe" "$@")
+  code=$?
+  end=$(date +%s%N)
+  echo "console:      $(printf '%s' "$out" | tr -d '\r')"
+  echo "exit code:    $code        (wall time under Wine $(( (end - start) / 1000000 )) ms)"
+  echo "history line: $(head -n 1 "$bin/QZRRemote.log" 2>/dev/null | tr -d '\r')"
+  sleep 0.3
+  echo "debugger output: $(( $(wc -l < "$machine/debug.txt") - seen_debug )) lines"
+  echo "what the module and the companion service were asked, in order:"
+  machine_log "$seen_log" | sed -e 's/^/  /'
+  echo
+}
+
+run "The example command file, module off at the start" "$(winpath "$top/examples/commands.xml")"
+bold "What changed on the flash volume"
+volume_changes
+echo
+
+mkdir -p "$machine/backup"
+"$wine" "$wintools/kvxprogress.exe" --ready "$(winpath "$machine/.progress")" > "$machine/progress.txt" 2>&1 &
+progress=$!
+for _ in $(seq 400); do [ -e "$machine/.progress" ] && break; sleep 0.05; done
+run "Copy the user folder to the PC" copyPersistentData "$(winpath "$machine/backup")"
+wait "$progress"
+echo "kvxprogress.exe saw: $(tr -d '\r' < "$machine/progress.txt" | tr '\n' ' ')"
+echo "copied to $machine/backup:"
+(cd "$machine/backup" && find . -type f | sed -e 's|^\./|  |' | sort)
+echo
+
+bold "The machine at the end"
+"$tools/kvxemu" ctl state | grep -E '"module"|"drives"|"KvxMDES"|"KVXIO"' | sed -e 's/^ */  /'
+"$tools/kvxemu" down
