@@ -588,7 +588,16 @@ static NTSTATUS Complete(PIRP irp, NTSTATUS st, ULONG_PTR information) {
   return st;
 }
 
+/* An open the machine refused leaves its error on the file object, and
+ * every request on that handle fails with it: Wine's CreateFile returns
+ * before the driver has answered the open, so the refusal itself cannot
+ * reach the caller there. */
+static ULONG OpenError(PIO_STACK_LOCATION s) {
+  return s->FileObject ? (ULONG)(ULONG_PTR)s->FileObject->FsContext : 0;
+}
+
 static NTSTATUS DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
+  PIO_STACK_LOCATION s = IoGetCurrentIrpStackLocation(irp);
   KvxField f[3];
   KvxReply r;
   ULONG error;
@@ -602,6 +611,7 @@ static NTSTATUS DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
   error = CallMachine(f, 3, &r);
   if (!error) error = ReplyError(&r);
   FreeReply(&r);
+  if (s->FileObject) s->FileObject->FsContext = (PVOID)(ULONG_PTR)error;
   return Complete(irp, error ? ErrorStatus(error) : STATUS_SUCCESS, 0);
 }
 
@@ -624,6 +634,8 @@ static NTSTATUS DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   KvxReply r;
   ULONG error, returned = 0;
   (void)device;
+  error = OpenError(s);
+  if (error) return Complete(irp, ErrorStatus(error), 0);
   if (code == KVX_IOCTL_UNMAP_PHYSICAL) {
     error = Unmap(in, in_size);
     return Complete(irp, error ? ErrorStatus(error) : STATUS_SUCCESS, 0);

@@ -127,7 +127,15 @@ int RunRelay(int port) {
     std::fprintf(stderr, "kvxwine: serve: no sockets (WSAStartup failed)\n");
     return 1;
   }
-  // The first instance refuses a second relay on the same machine.
+  // One relay per machine: a second one would share the pipe's name and
+  // take clients in turn with the first (Wine does not refuse a second
+  // server of a pipe that asks to be the first instance).
+  HANDLE only = CreateMutexW(nullptr, TRUE, L"Local\\kvxwine.relay");
+  if (!only || GetLastError() == ERROR_ALREADY_EXISTS) {
+    std::fprintf(stderr, "kvxwine: serve: the machine's relay is already running\n");
+    WSACleanup();
+    return 1;
+  }
   HANDLE next = NewInstance(true);
   if (next == INVALID_HANDLE_VALUE) {
     std::fprintf(stderr, "kvxwine: serve: cannot create the machine's pipe (error %lu)\n", GetLastError());
