@@ -322,30 +322,44 @@ static ULONG TellUnmapped(ULONG section) {
 
 /* ---- physical memory ----------------------------------------------------- */
 
-/* The NT path of the machine's physical memory file, from the service's
- * Parameters key (read at each map: the machine may change it). */
-static NTSTATUS PhysicalMemoryPath(PKEY_VALUE_PARTIAL_INFORMATION* info, UNICODE_STRING* path) {
+/* The value of the physical memory file's path under `key_name` into `info`. */
+static NTSTATUS QueryPhysicalMemoryValue(PUNICODE_STRING key_name, PKEY_VALUE_PARTIAL_INFORMATION info,
+                                         ULONG size) {
   OBJECT_ATTRIBUTES oa;
   UNICODE_STRING value;
   HANDLE key;
-  ULONG got = 0, size = 2048;
+  ULONG got = 0;
   NTSTATUS st;
-  *info = NULL;
-  InitializeObjectAttributes(&oa, &g_parameters_key, OBJ_KERNEL_HANDLE | OBJ_CASE_INSENSITIVE, NULL, NULL);
+  InitializeObjectAttributes(&oa, key_name, OBJ_KERNEL_HANDLE | OBJ_CASE_INSENSITIVE, NULL, NULL);
   st = ZwOpenKey(&key, KEY_QUERY_VALUE, &oa);
   if (!NT_SUCCESS(st)) return st;
-  *info = (PKEY_VALUE_PARTIAL_INFORMATION)ExAllocatePoolWithTag(PagedPool, size, KVX_TAG);
-  if (!*info) {
-    ZwClose(key);
-    return STATUS_NO_MEMORY;
-  }
   RtlInitUnicodeString(&value, KVX_WINE_PHYSMEM_VALUE);
-  st = ZwQueryValueKey(key, &value, KeyValuePartialInformation, *info, size - sizeof(WCHAR), &got);
+  st = ZwQueryValueKey(key, &value, KeyValuePartialInformation, info, size - sizeof(WCHAR), &got);
   ZwClose(key);
   if (!NT_SUCCESS(st)) return st;
-  if (((*info)->Type != REG_SZ && (*info)->Type != REG_EXPAND_SZ) || (*info)->DataLength < sizeof(WCHAR)) {
+  if ((info->Type != REG_SZ && info->Type != REG_EXPAND_SZ) || info->DataLength < sizeof(WCHAR)) {
     return STATUS_OBJECT_NAME_NOT_FOUND;
   }
+  return STATUS_SUCCESS;
+}
+
+/* The NT path of the machine's physical memory file, from the service's
+ * Parameters key, or else from the machine's own key, which outlives a
+ * service that a library deleted and created again (read at each map: the
+ * machine may change it). */
+static NTSTATUS PhysicalMemoryPath(PKEY_VALUE_PARTIAL_INFORMATION* info, UNICODE_STRING* path) {
+  static const WCHAR machine_key[] = L"\\Registry\\Machine\\" KVX_WINE_EMULATOR_KEY;
+  UNICODE_STRING machine;
+  const ULONG size = 2048;
+  NTSTATUS st;
+  *info = (PKEY_VALUE_PARTIAL_INFORMATION)ExAllocatePoolWithTag(PagedPool, size, KVX_TAG);
+  if (!*info) return STATUS_NO_MEMORY;
+  st = QueryPhysicalMemoryValue(&g_parameters_key, *info, size);
+  if (!NT_SUCCESS(st)) {
+    RtlInitUnicodeString(&machine, machine_key);
+    st = QueryPhysicalMemoryValue(&machine, *info, size);
+  }
+  if (!NT_SUCCESS(st)) return st;
   path->Buffer = (PWCH)(*info)->Data;
   path->Length = (USHORT)((*info)->DataLength & ~1u);
   while (path->Length >= sizeof(WCHAR) && path->Buffer[path->Length / sizeof(WCHAR) - 1] == 0) {

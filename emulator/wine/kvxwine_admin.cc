@@ -287,6 +287,7 @@ Failure Install(const wchar_t* driver_sys, const wchar_t* service_exe, const wch
   const std::wstring parameters = std::wstring(L"System\\CurrentControlSet\\Services\\") + kDriverService + L"\\Parameters";
   if (!(failure = CreateDriverService(manager.get())).empty() ||
       !(failure = SetString(HKEY_LOCAL_MACHINE, parameters.c_str(), KVX_WINE_PHYSMEM_VALUE, physmem_nt)).empty() ||
+      !(failure = SetString(HKEY_LOCAL_MACHINE, KVX_WINE_EMULATOR_KEY, KVX_WINE_PHYSMEM_VALUE, physmem_nt)).empty() ||
       !(failure = CreateCompanion(manager.get())).empty() ||
       !(failure = SetString(HKEY_LOCAL_MACHINE, kWbemLocatorClsidKey, nullptr, wmi)).empty() ||
       !(failure = SetString(HKEY_LOCAL_MACHINE, kWbemLocatorClsidKey, L"ThreadingModel", L"Both")).empty() ||

@@ -21,7 +21,9 @@
 #define KVX_WINE_PIPE_WIN32 L"\\\\.\\pipe\\kvxemu"
 
 /* The driver's service key holds, under Parameters, the NT path of the
- * machine's physical memory file (REG_SZ), e.g. "\??\Z:\m\emu\physmem". */
+ * machine's physical memory file (REG_SZ), e.g. "\??\Z:\m\emu\physmem";
+ * so does HKEY_LOCAL_MACHINE\KVX_WINE_EMULATOR_KEY, which stays when a
+ * library deletes the driver's service and creates it again. */
 #define KVX_WINE_PHYSMEM_VALUE L"PhysicalMemory"
 
 /* Where the management stand-in reads the raw SMBIOS table: a REG_SZ under
