@@ -333,6 +333,43 @@ TEST_F(WineMachine, MoreThanFortyAccountsAreCountedButFortyNamed) {
   EXPECT_FALSE(fs::exists(run.emu.volume() + "/QUARLE.000/a45/kvxaccount.ini"));
 }
 
+std::string WithoutCarriageReturns(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
+}
+
+TEST_F(WineMachine, TheListingBeforeAndAfterTheExampleCommandsIsThePosixToolsListing) {
+  WineRun run;
+  ASSERT_TRUE(run.emu.up());
+  ToolSandbox posix;
+  EmuMachine reference(kExamples + "/volume", false, posix.machine());
+  ASSERT_TRUE(reference.up());
+  for (const char* when : {"before", "after"}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"/list"},
+                                                 std::vector<std::string>{"/list", "/json"}}) {
+      const RunResult windows = run.box.Tool(args);
+      const RunResult unix = posix.Run(args);
+      EXPECT_EQ(windows.exit_code, 0) << when << windows.err;
+      EXPECT_EQ(unix.exit_code, 0) << when;
+      EXPECT_EQ(WithoutCarriageReturns(windows.out), unix.out) << when << " " << args.back();
+    }
+    if (std::string(when) == "before") {
+      ASSERT_EQ(run.Commands().exit_code, 0);
+      ASSERT_EQ(posix.Run({kExamples + "/commands.xml"}).exit_code, 0);
+    }
+  }
+  EXPECT_EQ(Snapshot(run.emu.volume()), Snapshot(reference.volume()));
+}
+
+TEST_F(WineMachine, AListingWithoutTheModuleEndsWithFive) {
+  WineRun run;
+  ASSERT_TRUE(run.emu.Set({"calling_interface=fail"}));
+  const RunResult r = run.box.Tool({"/list", "/json"});
+  EXPECT_EQ(r.exit_code, 5) << r.err;
+  EXPECT_EQ(r.out, "The flash module could not be reached; nothing was listed.\r\n");
+  EXPECT_EQ(WithoutTime(run.box.Log()), "/list, " + kFailed + "\r\n");
+}
+
 TEST_F(WineMachine, TheExportedFunctionsDriveTheEmulatedDriverFromAWindowsProgram) {
   WineRun run;
   ASSERT_TRUE(run.emu.up());
