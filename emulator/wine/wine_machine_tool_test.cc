@@ -344,6 +344,17 @@ TEST_F(WineMachine, TheListingBeforeAndAfterTheExampleCommandsIsThePosixToolsLis
   ToolSandbox posix;
   EmuMachine reference(kExamples + "/volume", false, posix.machine());
   ASSERT_TRUE(reference.up());
+  // The default account is the one whose file was written last; the two
+  // copies of the volume were made at other moments, so both are given the
+  // same, distinct times.
+  const auto now = fs::file_time_type::clock::now();
+  for (const std::string& volume : {run.emu.volume(), reference.volume()}) {
+    int step = 0;
+    for (const char* account : {"User", "mary", "john"}) {
+      fs::last_write_time(volume + "/QUARLE.000/" + std::string(account) + "/kvxaccount.ini",
+                          now - std::chrono::hours(3) + std::chrono::minutes(++step));
+    }
+  }
   for (const char* when : {"before", "after"}) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"/list"},
                                                  std::vector<std::string>{"/list", "/json"}}) {
