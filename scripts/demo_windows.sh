@@ -71,7 +71,8 @@ run() {
   out=$(cd "$bin" && "$wine" "$bin/QZRRemote.exe" "$@")
   code=$?
   end=$(date +%s%N)
-  echo "console:      $(printf '%s' "$out" | tr -d '\r')"
+  echo "console:"
+  printf '%s\n' "$out" | tr -d '\r' | sed -e 's/^/  /'
   echo "exit code:    $code        (wall time under Wine $(( (end - start) / 1000000 )) ms)"
   echo "history line: $(head -n 1 "$bin/QZRRemote.log" 2>/dev/null | tr -d '\r')"
   sleep 0.3
@@ -81,10 +82,12 @@ run() {
   echo
 }
 
+run "What the flash module holds before the run" /list
 run "The example command file, module off at the start" "$(winpath "$top/examples/commands.xml")"
 bold "What changed on the flash volume"
 volume_changes
 echo
+run "What the flash module holds after the run" /list
 
 mkdir -p "$machine/backup"
 "$wine" "$wintools/kvxprogress.exe" --ready "$(winpath "$machine/.progress")" > "$machine/progress.txt" 2>&1 &
