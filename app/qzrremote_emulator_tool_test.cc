@@ -23,32 +23,6 @@ namespace fs = std::filesystem;
 const std::string kExamples = KVX_SOURCE_DIR "/examples";
 const std::string kParsed = "The XML file has been parsed successfully.\n";
 const std::string kFailed = "Failed to parse the XML file.\n";
-const std::string kDevice = "\\Device\\KvxFlashVolume1";
-
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::recursive_directory_iterator(root))
-    if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = ReadFile(e.path().string());
-  return files;
-}
-
-std::string WithoutTime(const std::string& log) {
-  const size_t comma = log.find(", ");
-  return comma == std::string::npos ? "no time stamp: " + log : log.substr(comma + 2);
-}
-
-size_t Occurrences(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-std::vector<std::string> Starting(const std::vector<std::string>& log, const std::string& prefix) {
-  std::vector<std::string> out;
-  for (const std::string& e : log)
-    if (e.rfind(prefix, 0) == 0) out.push_back(e);
-  return out;
-}
 
 // A sandboxed tool and a machine with a copy of `volume`, module off.
 struct MachineRun {
@@ -58,20 +32,6 @@ struct MachineRun {
   EmuMachine emu;
 };
 
-const std::vector<std::string> kMainRoad = {
-    "firmware: status 0x18",
-    "firmware: power on",
-    "service: mount -> " + kDevice,
-    "driver: drive ~ -> " + kDevice,
-    "service: unlock",
-    "service: export (no user list handed over yet)",
-    "service: export (no user list handed over yet)",
-    "service: export: 2 accounts [john, User]",
-    "service: unmount",
-    "firmware: status 0x38",
-    "driver: removed drive ~",
-    "firmware: power off"};
-
 TEST(QZRRemoteOnTheMachine, TheExampleCommandsRunTheWholeCycle) {
   MachineRun run;
   ASSERT_TRUE(run.emu.up());
@@ -80,7 +40,7 @@ TEST(QZRRemoteOnTheMachine, TheExampleCommandsRunTheWholeCycle) {
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, kParsed);
   EXPECT_EQ(WithoutTime(run.box.Log()), kExamples + "/commands.xml, " + kParsed + "\n");
-  EXPECT_EQ(run.emu.Log(), kMainRoad);
+  EXPECT_EQ(run.emu.Log(), MainRoadLog());
   const auto after = Snapshot(run.emu.volume());
   EXPECT_FALSE(after.count("QUARLE.000/mary/kvxaccount.ini"));
   EXPECT_TRUE(after.count("QUARLE.SYS/cmds/power.xml"));
@@ -284,7 +244,7 @@ TEST(QZRRemoteOnTheMachine, ASecondCopyDuringARunIsTurnedAway) {
   EXPECT_EQ(WaitProgram(first), 0);
   EXPECT_EQ(ReadFile(run.box.work() + "/first.out"), kParsed);
   viewer.Stop();
-  EXPECT_EQ(run.emu.Log(), kMainRoad);  // one cycle only
+  EXPECT_EQ(run.emu.Log(), MainRoadLog());  // one cycle only
 }
 
 

@@ -1,6 +1,7 @@
 #include "tests/emu_machine.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "tests/tool_harness.h"
 
@@ -95,6 +96,50 @@ std::string JsonValue(const std::string& json, const std::string& key) {
   }
   const size_t end = json.find_first_of(",}\n", at);
   return json.substr(at, end - at);
+}
+
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = ReadFile(e.path().string());
+  return files;
+}
+
+std::string WithoutTime(const std::string& log) {
+  const size_t comma = log.find(", ");
+  return comma == std::string::npos ? "no time stamp: " + log : log.substr(comma + 2);
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+std::vector<std::string> Starting(const std::vector<std::string>& log, const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const std::string& e : log)
+    if (e.rfind(prefix, 0) == 0) out.push_back(e);
+  return out;
+}
+
+const std::vector<std::string>& MainRoadLog() {
+  static const std::string device = "\\Device\\KvxFlashVolume1";
+  static const std::vector<std::string> log = {
+      "firmware: status 0x18",
+      "firmware: power on",
+      "service: mount -> " + device,
+      "driver: drive ~ -> " + device,
+      "service: unlock",
+      "service: export (no user list handed over yet)",
+      "service: export (no user list handed over yet)",
+      "service: export: 2 accounts [john, User]",
+      "service: unmount",
+      "firmware: status 0x38",
+      "driver: removed drive ~",
+      "firmware: power off"};
+  return log;
 }
 
 }  // namespace kvx::testing

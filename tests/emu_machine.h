@@ -1,6 +1,7 @@
 #pragma once
 // kvxemu brought up for one test in a machine folder of its own, and
 // stopped (down) when the test ends.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,5 +48,21 @@ std::string WriteManyAccountsVolume(const std::string& root, int n);
 // The value of a "key": "value" or "key": number pair in JSON text (the
 // first one), without quotes; empty when absent.
 std::string JsonValue(const std::string& json, const std::string& key);
+
+// Every regular file below `root` by its relative path, with its bytes.
+std::map<std::string, std::string> Snapshot(const std::string& root);
+
+// A history log's text after its time stamp ("DATE TIME, ").
+std::string WithoutTime(const std::string& log);
+
+// How often `part` occurs in `text`.
+size_t Occurrences(const std::string& text, const std::string& part);
+
+// The entries of a machine's log that start with `prefix`, in order.
+std::vector<std::string> Starting(const std::vector<std::string>& log, const std::string& prefix);
+
+// The machine's log of a run of examples/commands.xml on examples/volume
+// with the module off, in order.
+const std::vector<std::string>& MainRoadLog();
 
 }  // namespace kvx::testing

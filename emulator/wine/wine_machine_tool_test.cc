@@ -28,7 +28,6 @@ namespace fs = std::filesystem;
 const std::string kExamples = KVX_SOURCE_DIR "/examples";
 const std::string kParsed = "The XML file has been parsed successfully.\r\n";
 const std::string kFailed = "Failed to parse the XML file.\r\n";
-const std::string kDevice = "\\Device\\KvxFlashVolume1";
 
 std::string WinBuild() {
   const char* dir = std::getenv("KVX_WIN_BUILD");
@@ -44,31 +43,6 @@ std::string WindowsPath(const std::string& unix_path) {
   std::string out = "Z:" + unix_path;
   std::replace(out.begin(), out.end(), '/', '\\');
   return out;
-}
-
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::recursive_directory_iterator(root))
-    if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = ReadFile(e.path().string());
-  return files;
-}
-
-std::string WithoutTime(const std::string& log) {
-  const size_t comma = log.find(", ");
-  return comma == std::string::npos ? "no time stamp: " + log : log.substr(comma + 2);
-}
-
-std::vector<std::string> Starting(const std::vector<std::string>& log, const std::string& prefix) {
-  std::vector<std::string> out;
-  for (const std::string& e : log)
-    if (e.rfind(prefix, 0) == 0) out.push_back(e);
-  return out;
-}
-
-size_t Occurrences(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
 }
 
 // A fresh Wine prefix made once per run of this program; each machine
@@ -146,20 +120,6 @@ class WineMachine : public ::testing::Test {
   }
 };
 
-const std::vector<std::string> kMainRoad = {
-    "firmware: status 0x18",
-    "firmware: power on",
-    "service: mount -> " + kDevice,
-    "driver: drive ~ -> " + kDevice,
-    "service: unlock",
-    "service: export (no user list handed over yet)",
-    "service: export (no user list handed over yet)",
-    "service: export: 2 accounts [john, User]",
-    "service: unmount",
-    "firmware: status 0x38",
-    "driver: removed drive ~",
-    "firmware: power off"};
-
 TEST_F(WineMachine, TheExampleCommandsRunTheWholeCycleAndWriteWhatThePosixToolWrites) {
   WineRun run;
   ASSERT_TRUE(run.emu.up());
@@ -167,7 +127,7 @@ TEST_F(WineMachine, TheExampleCommandsRunTheWholeCycleAndWriteWhatThePosixToolWr
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, kParsed);
   EXPECT_EQ(WithoutTime(run.box.Log()), WindowsPath(kExamples + "/commands.xml") + ", " + kParsed + "\r\n");
-  EXPECT_EQ(run.emu.Log(), kMainRoad);
+  EXPECT_EQ(run.emu.Log(), MainRoadLog());
   const std::string state = run.emu.State();
   EXPECT_EQ(JsonValue(state, "power"), "off");
   EXPECT_EQ(JsonValue(state, "mounted"), "false");
@@ -305,7 +265,7 @@ TEST_F(WineMachine, AMissingDriverFileIsInstalledFromTheToolsFolder) {
   const RunResult r = run.Commands();
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, kParsed);
-  EXPECT_EQ(run.emu.Log(), kMainRoad);
+  EXPECT_EQ(run.emu.Log(), MainRoadLog());
   const RunResult config = run.box.Wine({WinBuild() + "/tools/kvxwine.exe", "status", "KVXIO"});
   EXPECT_EQ(config.out.substr(0, 7), "running") << config.out << config.err;
 }
