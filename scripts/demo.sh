@@ -21,23 +21,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-bold() { printf '\033[1m%s\033[0m\n' "$*"; }
-[ -t 1 ] || bold() { printf '%s\n' "$*"; }
-
-# The entries of the machine's log, one per line, from the n-th on.
-machine_log() {
-  "$tools/kvxemu" ctl state | sed -n '/"log": \[/,/^  \]/p' | sed '1d;$d' |
-    sed -e 's/^ *"//' -e 's/",\{0,1\}$//' -e 's/\\\\/\\/g' | tail -n +"$1"
-}
-
-# What a run changed on the flash volume, against the example volume.
-volume_changes() {
-  diff -rq "$top/examples/volume" "$machine/emu/volume" |
-    sed -e "s|^Files $top/examples/volume/\(.*\) and .* differ$|  changed  \1|" \
-        -e "s|^Only in $top/examples/volume\(.*\): \(.*\)$|  removed  \1/\2|" \
-        -e "s|^Only in $machine/emu/volume\(.*\): \(.*\)$|  added    \1/\2|" \
-        -e 's|^\(  [a-z]* *\)/|\1|'
-}
+. "$top/scripts/demo_lib.sh"
 
 "$tools/kvxdbgview" --ready "$machine/.viewer" --output "$machine/debug.txt" &
 viewer=$!
@@ -102,5 +86,5 @@ echo "copied to $machine/backup:"
 echo
 
 bold "The machine at the end"
-"$tools/kvxemu" ctl state | grep -E '"module"|"drives"|"KvxMDES"|"KVXIO"' | sed -e 's/^ */  /'
+machine_summary
 "$tools/kvxemu" down

@@ -26,22 +26,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-bold() { printf '\033[1m%s\033[0m\n' "$*"; }
-[ -t 1 ] || bold() { printf '%s\n' "$*"; }
+. "$top/scripts/demo_lib.sh"
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
-
-machine_log() {
-  "$tools/kvxemu" ctl state | sed -n '/"log": \[/,/^  \]/p' | sed '1d;$d' |
-    sed -e 's/^ *"//' -e 's/",\{0,1\}$//' -e 's/\\\\/\\/g' | tail -n +"$1"
-}
-
-volume_changes() {
-  diff -rq "$top/examples/volume" "$machine/emu/volume" |
-    sed -e "s|^Files $top/examples/volume/\(.*\) and .* differ$|  changed  \1|" \
-        -e "s|^Only in $top/examples/volume\(.*\): \(.*\)$|  removed  \1/\2|" \
-        -e "s|^Only in $machine/emu/volume\(.*\): \(.*\)$|  added    \1/\2|" \
-        -e 's|^\(  [a-z]* *\)/|\1|'
-}
 
 bold "Making the Wine prefix and bringing the machine up (this takes a few seconds)"
 "$tools/kvxemu" up --volume "$top/examples/volume" --power off --wine "$wintools" || exit 1
@@ -101,5 +87,5 @@ echo "copied to $machine/backup:"
 echo
 
 bold "The machine at the end"
-"$tools/kvxemu" ctl state | grep -E '"module"|"drives"|"KvxMDES"|"KVXIO"' | sed -e 's/^ */  /'
+machine_summary
 "$tools/kvxemu" down
