@@ -167,4 +167,29 @@ static inline void kvx_hwio_dos_name_checks(const KvxHwio* f) {
   CHECK(f->create_dos("\\Device\\X", "ABCDEFGH") == 0); /* does not fit */
 }
 
+#ifdef _WIN32
+/* GetProcAddress as kvx_hwio_bind's lookup. */
+static inline KvxHwioAddress kvx_hwio_windows_lookup(void* lib, const char* name) {
+  FARPROC p = GetProcAddress((HMODULE)lib, name);
+  KvxHwioAddress address;
+  memcpy(&address, &p, sizeof address);
+  return address;
+}
+
+/* Loads the library at `path` as other Windows programs do and binds every
+ * function; NULL (with the reason on standard error) when it cannot. */
+static inline HMODULE kvx_hwio_load_windows(const char* path, KvxHwio* f) {
+  HMODULE lib = LoadLibraryA(path);
+  if (!lib) {
+    fprintf(stderr, "LoadLibrary failed: %lu\n", (unsigned long)GetLastError());
+    return NULL;
+  }
+  if (kvx_hwio_bind(f, kvx_hwio_windows_lookup, lib) != 0) {
+    FreeLibrary(lib);
+    return NULL;
+  }
+  return lib;
+}
+#endif
+
 #endif

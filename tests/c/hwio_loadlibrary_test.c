@@ -9,13 +9,6 @@
 
 #include "tests/c/hwio_functions.h"
 
-static KvxHwioAddress lookup(void* lib, const char* name) {
-  FARPROC p = GetProcAddress((HMODULE)lib, name);
-  KvxHwioAddress address;
-  memcpy(&address, &p, sizeof address);
-  return address;
-}
-
 /* The driver's service as the service control manager holds it: 1 with its
  * start type and image path, 0 when there is none, -1 when the manager
  * cannot be asked. */
@@ -50,13 +43,9 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: %s <kvxhwio.dll>\n", argv[0]);
     return 2;
   }
-  HMODULE lib = LoadLibraryA(argv[1]);
-  if (!lib) {
-    fprintf(stderr, "LoadLibrary failed: %lu\n", (unsigned long)GetLastError());
-    return 2;
-  }
   KvxHwio f;
-  if (kvx_hwio_bind(&f, lookup, lib) != 0) return 1;
+  HMODULE lib = kvx_hwio_load_windows(argv[1], &f);
+  if (!lib) return 2;
   /* InitSMBIOS is not called: it reads the firmware's table, whose answer
    * depends on the machine. */
 

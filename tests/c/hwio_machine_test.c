@@ -9,25 +9,14 @@
 
 #include "tests/c/hwio_functions.h"
 
-static KvxHwioAddress lookup(void* lib, const char* name) {
-  FARPROC p = GetProcAddress((HMODULE)lib, name);
-  KvxHwioAddress address;
-  memcpy(&address, &p, sizeof address);
-  return address;
-}
-
 int main(int argc, char** argv) {
   if (argc != 2) {
     fprintf(stderr, "usage: %s <kvxhwio.dll>\n", argv[0]);
     return 2;
   }
-  HMODULE lib = LoadLibraryA(argv[1]);
-  if (!lib) {
-    fprintf(stderr, "LoadLibrary failed: %lu\n", (unsigned long)GetLastError());
-    return 2;
-  }
   KvxHwio f;
-  if (kvx_hwio_bind(&f, lookup, lib) != 0) return 1;
+  HMODULE lib = kvx_hwio_load_windows(argv[1], &f);
+  if (!lib) return 2;
   kvx_hwio_machine_checks(&f);
   CHECK(f.create_dos("\\Device\\Nothing", "Q") == 1);
   CHECK(f.delete_dos("Q") == 1);
