@@ -298,6 +298,37 @@ std::string WithoutCarriageReturns(std::string text) {
   return text;
 }
 
+// The same knobs on a machine under Wine and on a POSIX machine, the example
+// commands run by the Windows and by the POSIX tool: the two runs end alike,
+// print alike (but for line ends), ask the machines the same things in the
+// same order and leave the same volume.
+class WineMachineLikePosix : public WineMachine, public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(WineMachineLikePosix, TheWindowsToolDoesWhatThePosixToolDoes) {
+  WineRun run;
+  ASSERT_TRUE(run.emu.up());
+  ASSERT_TRUE(run.emu.Set(GetParam()));
+  ToolSandbox posix;
+  EmuMachine reference(kExamples + "/volume", false, posix.machine());
+  ASSERT_TRUE(reference.up());
+  ASSERT_TRUE(reference.Set(GetParam()));
+  const RunResult windows = run.Commands();
+  const RunResult unix = posix.Run({kExamples + "/commands.xml"});
+  EXPECT_EQ(windows.exit_code, unix.exit_code);
+  EXPECT_EQ(WithoutCarriageReturns(windows.out), unix.out);
+  EXPECT_EQ(run.emu.Log(), reference.Log());
+  EXPECT_EQ(Snapshot(run.emu.volume()), Snapshot(reference.volume()));
+  EXPECT_EQ(JsonValue(run.emu.State(), "power"), JsonValue(reference.State(), "power"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Knobs, WineMachineLikePosix,
+    ::testing::Values(std::vector<std::string>{"mappings=missing"}, std::vector<std::string>{"status_byte=0"},
+                      std::vector<std::string>{"status_result=-1"}, std::vector<std::string>{"calling_interface=fail"},
+                      std::vector<std::string>{"reply_length=20"}, std::vector<std::string>{"power_on=fail"},
+                      std::vector<std::string>{"refuse=134"}));
+
+
 TEST_F(WineMachine, TheListingBeforeAndAfterTheExampleCommandsIsThePosixToolsListing) {
   WineRun run;
   ASSERT_TRUE(run.emu.up());
