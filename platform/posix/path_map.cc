@@ -138,17 +138,27 @@ bool PathMap::ToNative(std::string_view path, std::string& native) const {
     start = end + 1;
   }
 
+  // A path that exists as written is the answer, and every folder on its
+  // way exists as written too: one look instead of one per component.
+  native = base;
+  for (const std::string& part : parts) {
+    if (native.back() != '/') native += '/';
+    native += part;
+  }
+  if (parts.empty() || Exists(native)) return true;
+
   native = base;
   bool searching = true;  // once a component is missing, the rest is taken as written
   for (const std::string& part : parts) {
     const std::string folder = native;
     if (native.back() != '/') native += '/';
+    const bool exact = searching && Exists(native + part);
     std::string found;
-    if (searching && !Exists(native + part) && FindIgnoringCase(folder, part, found)) {
+    if (searching && !exact && FindIgnoringCase(folder, part, found)) {
       native += found;
     } else {
       native += part;
-      if (searching && !Exists(native)) searching = false;
+      if (!exact) searching = false;
     }
   }
   return true;
