@@ -71,7 +71,7 @@ bool ReadAccountSettings(ToolContext& ctx, const std::string& path, const std::s
                          AccountSettings& out) {
   out = AccountSettings();
   std::string temp;
-  if (!ctx.files.CreateTempFile(ctx.files.TempFolder(), "QZR", temp)) return false;
+  if (!ctx.files.CreateTempFile(ctx.files.TempFolder(), kWorkingCopyPrefix, temp)) return false;
   const bool copied = CopyUtf8AsUnicode(ctx, path, temp);
   if (copied) {
     CIniFile ini(ctx.profile, temp);

@@ -2,6 +2,7 @@
 
 #include "core/diag.h"
 #include "core/path_exists.h"
+#include "core/text.h"
 #include "core/utf.h"
 #include "service/ini_encoding.h"
 #include "service/ini_file.h"
@@ -12,6 +13,21 @@ void CUserAccountExport::GetUserSettingsPath(std::string& path) {
   ctx_.debug.Write("CUserAccountExport::GetUserSettingsPath()\n");
   path += "\\QUARLE.000";
   if (PathExists(ctx_.files, ctx_.debug, path)) path += "\\";
+}
+
+void RemoveLeftoverWorkingCopies(ToolContext& ctx) {
+  const std::string folder = ctx.files.TempFolder();
+  const std::string prefix = kWorkingCopyPrefix;
+  std::vector<FindEntry> entries;
+  if (folder.empty() || !ctx.files.FindFiles(folder + prefix + "*.tmp", entries)) return;
+  for (const FindEntry& e : entries) {
+    // The pattern's match is checked again: a system may match short names.
+    const bool ours = e.name.size() > prefix.size() + 4 && EqualsIgnoringCase(e.name.substr(0, prefix.size()), prefix) &&
+                      EqualsIgnoringCase(e.name.substr(e.name.size() - 4), ".tmp");
+    if (ours && !(e.attributes & (kAttrDirectory | kAttrReadOnly)) && ctx.files.DeleteFile(folder + e.name)) {
+      Diag(ctx.debug, "Removed %s, left by an interrupted run.", (folder + e.name).c_str());
+    }
+  }
 }
 
 void CUserAccountExport::ExportLocalAccountsLogonedEver(const std::string& root,
@@ -27,7 +43,7 @@ void CUserAccountExport::ExportLocalAccountsLogonedEver(const std::string& root,
   default_user_.clear();
   std::string temp;
   std::vector<FindEntry> entries;
-  if (!ctx_.files.CreateTempFile(ctx_.files.TempFolder(), "QZR", temp)) {
+  if (!ctx_.files.CreateTempFile(ctx_.files.TempFolder(), kWorkingCopyPrefix, temp)) {
     // Without a file of its own the export would read another's.
     ctx_.debug.Write("Failed to create the temp file!");
     temp.clear();

@@ -10,6 +10,16 @@
 
 namespace kvx {
 
+// The prefix of the unique working copies the tool makes in the temp
+// folder ("QZRxxxx.tmp", named by the system).
+inline constexpr const char* kWorkingCopyPrefix = "QZR";
+
+// Removes the working copies ("QZR*.tmp") that an interrupted run left in
+// the temp folder, so that they do not pile up until no unique name is
+// left. Only one copy of the tool runs at a time, so none is in use. Links
+// are removed, never followed; folders and read-only files stay.
+void RemoveLeftoverWorkingCopies(ToolContext& ctx);
+
 struct AccountEntry {
   std::string name;    // the first section name of the account's file
   std::string folder;  // the settings path and the folder's name, no "\" after

@@ -1,5 +1,10 @@
 #include "service/user_account_export.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "tests/flash_fixture.h"
 
 namespace kvx {
@@ -83,6 +88,39 @@ TEST_F(ExportTest, UnicodeNamesAndManyAccounts) {
   ASSERT_EQ(names.size(), 51u);
   EXPECT_EQ(names[0], "Konto0");
   EXPECT_EQ(names[50], "Jörg 中文");
+}
+
+}  // namespace
+}  // namespace kvx
+
+namespace kvx {
+namespace {
+
+using namespace kvx::testing;
+
+TEST_F(FlashFixture, WorkingCopiesLeftByAnInterruptedRunAreRemovedAndNothingElse) {
+  const std::string temp = ctx_.files.TempFolder();
+  std::string native;
+  ASSERT_TRUE(paths_.ToNative(temp, native));
+  const std::string outside = machine_ / "outside.tmp";
+  ASSERT_TRUE(WriteFile(outside, "not ours"));
+  for (const char* name : {"QZR1A2B.tmp", "qzrFFFF.TMP", "QZR7.tmp.keep", "other.tmp", "QZRro.tmp"}) {
+    ASSERT_TRUE(WriteFile(native + "/" + name, name));
+  }
+  chmod((native + "/QZRro.tmp").c_str(), 0444);
+  MakeDirs(native + "/QZRdir.tmp");
+  ASSERT_EQ(symlink(outside.c_str(), (native + "/QZRlink.tmp").c_str()), 0);
+
+  RemoveLeftoverWorkingCopies(ctx_);
+
+  for (const char* gone : {"QZR1A2B.tmp", "qzrFFFF.TMP", "QZRlink.tmp"}) {
+    struct stat st;
+    EXPECT_NE(lstat((native + "/" + gone).c_str(), &st), 0) << gone;
+  }
+  for (const char* kept : {"QZR7.tmp.keep", "other.tmp", "QZRro.tmp", "QZRdir.tmp"}) {
+    EXPECT_TRUE(std::filesystem::exists(native + "/" + kept)) << kept;
+  }
+  EXPECT_EQ(ReadFile(outside), "not ours");  // the link went, not what it named
 }
 
 }  // namespace
