@@ -54,8 +54,7 @@ bool PathMap::FindIgnoringCase(const std::string& folder, const std::string& nam
   struct stat st;
   if (stat(folder.c_str(), &st) != 0) return false;
   FolderIndex& x = index_;
-  if (x.folder != folder || x.inode != st.st_ino || x.mtime_sec != st.st_mtim.tv_sec ||
-      x.mtime_nsec != st.st_mtim.tv_nsec) {
+  const auto scan = [&]() {
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) return false;
     x = FolderIndex{folder, static_cast<unsigned long long>(st.st_ino), st.st_mtim.tv_sec,
@@ -68,8 +67,22 @@ bool PathMap::FindIgnoringCase(const std::string& folder, const std::string& nam
       if (!added && entry < it->second) it->second = entry;
     }
     closedir(dir);
+    return true;
+  };
+  bool fresh = false;
+  if (x.folder != folder || x.inode != st.st_ino || x.mtime_sec != st.st_mtim.tv_sec ||
+      x.mtime_nsec != st.st_mtim.tv_nsec) {
+    if (!scan()) return false;
+    fresh = true;
   }
   auto it = x.names.find(Folded(name));
+  // A folder changed within one tick of its clock keeps its time: a name
+  // the index still holds may be gone. It is looked at before it is
+  // answered, and a name gone means a new scan.
+  if (it != x.names.end() && !fresh && !Exists(folder + "/" + it->second)) {
+    if (!scan()) return false;
+    it = x.names.find(Folded(name));
+  }
   if (it == x.names.end()) return false;
   found = it->second;
   return true;

@@ -1,7 +1,9 @@
 #include "platform/posix/path_map.h"
 #include "platform/posix/process_posix.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/temp_dir.h"
@@ -44,6 +46,22 @@ TEST_F(PathMapTest, NamesAreFoundWithoutRegardToCase) {
   // A missing name is kept as written, and so is everything after it.
   ASSERT_TRUE(map.ToNative("~:/quarle.000/Mary/KvxAccount.ini", native));
   EXPECT_EQ(native, volume.path() + "/QUARLE.000/Mary/KvxAccount.ini");
+}
+
+TEST_F(PathMapTest, ANameRenamedWithinOneTickOfTheFolderClockIsNotAnsweredStale) {
+  std::string native;
+  ASSERT_TRUE(map.ToNative("~:\\QUARLE.000\\JOHN", native));
+  EXPECT_EQ(native, volume.path() + "/QUARLE.000/John");
+  // Another program renames the folder; the parent keeps its inode, and its
+  // time is put back as a clock of coarse ticks would have left it.
+  const std::string parent = volume / "QUARLE.000";
+  struct stat before;
+  ASSERT_EQ(stat(parent.c_str(), &before), 0);
+  ASSERT_EQ(rename((parent + "/John").c_str(), (parent + "/john").c_str()), 0);
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, parent.c_str(), times, 0), 0);
+  ASSERT_TRUE(map.ToNative("~:\\QUARLE.000\\JOHN", native));
+  EXPECT_EQ(native, volume.path() + "/QUARLE.000/john");
 }
 
 TEST_F(PathMapTest, BothSeparatorsAndDotsAreUnderstood) {
