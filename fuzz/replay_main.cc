@@ -5,13 +5,16 @@
 // nothing (git keeps no empty folder, and a target may have no failed
 // inputs yet); having nothing at all to replay is an error. Built with any
 // compiler, so that every build's tests replay the seeds and every input
-// that once failed.
+// that once failed. A child ends without running exit handlers, so the
+// temp folders a target makes go into a folder of the replay's own
+// (TMPDIR), removed after each input.
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -36,6 +39,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no inputs to replay\n");
     return 2;
   }
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::string own = (base / "kvxreplay.XXXXXX").string();
+  if (mkdtemp(own.data()) == nullptr) {
+    std::fprintf(stderr, "cannot make a temp folder in %s\n", base.c_str());
+    return 2;
+  }
+  setenv("TMPDIR", own.c_str(), 1);
   std::vector<std::string> failed;
   for (const auto& path : inputs) {
     std::ifstream in(path, std::ios::binary);
@@ -59,7 +69,13 @@ int main(int argc, char** argv) {
       std::printf("FAILED: %s\n", path.c_str());
       failed.push_back(path.string());
     }
+    // What the child left; links inside are removed, never followed.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(own, ec))
+      std::filesystem::remove_all(entry.path(), ec);
   }
+  std::error_code ec;
+  std::filesystem::remove_all(own, ec);
   if (!failed.empty()) {
     std::printf("%zu of %zu inputs failed:\n", failed.size(), inputs.size());
     for (const std::string& f : failed) std::printf("  %s\n", f.c_str());
