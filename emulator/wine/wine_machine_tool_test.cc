@@ -206,56 +206,6 @@ TEST_F(WineMachine, APausedOrStoppedServiceIsSentNothing) {
   }
 }
 
-TEST_F(WineMachine, TenEmptyMountsFailTheRun) {
-  WineRun run;
-  ASSERT_TRUE(run.emu.Set({"mount_empty=on"}));
-  const auto before = Snapshot(run.emu.volume());
-  const RunResult r = run.Commands();
-  EXPECT_EQ(r.exit_code, 5);
-  EXPECT_EQ(r.out, kFailed);
-  const auto log = run.emu.Log();
-  EXPECT_EQ(Starting(log, "service: mount left an empty device name").size(), 10u);
-  EXPECT_TRUE(Starting(log, "driver: ").empty());
-  EXPECT_EQ(log.back(), "firmware: power off");
-  EXPECT_EQ(Snapshot(run.emu.volume()), before);
-}
-
-TEST_F(WineMachine, AMountThatDoesNotAnswerOnceCostsOnePowerCycle) {
-  WineRun run;
-  ASSERT_TRUE(run.emu.Set({"mounts_not_answering=1"}));
-  const RunResult r = run.Commands();
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, kParsed);
-  const auto log = run.emu.Log();
-  EXPECT_EQ(Starting(log, "firmware: power"),
-            (std::vector<std::string>{"firmware: power on", "firmware: power off", "firmware: power on",
-                                      "firmware: power off"}));
-  EXPECT_EQ(Starting(log, "service: mount").size(), 2u);
-}
-
-TEST_F(WineMachine, AnUnlockOrUnmountTheServiceRefusesGoesUnnoticed) {
-  WineRun run;
-  ASSERT_TRUE(run.emu.Set({"refuse=136,135"}));
-  const RunResult r = run.Commands();
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  const auto log = run.emu.Log();
-  EXPECT_EQ(Starting(log, "service: refused"),
-            (std::vector<std::string>{"service: refused code 136", "service: refused code 135"}));
-  EXPECT_EQ(log.back(), "service: volume gone with the power");
-  EXPECT_EQ(JsonValue(run.emu.State(), "mounted"), "false");
-}
-
-TEST_F(WineMachine, APowerOffThatFailsLeavesTheModuleOn) {
-  WineRun run;
-  ASSERT_TRUE(run.emu.Set({"power_off=fail"}));
-  const RunResult r = run.Commands();
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  const std::string state = run.emu.State();
-  EXPECT_EQ(JsonValue(state, "power"), "on");
-  EXPECT_NE(state.find("\"drives\": {}"), std::string::npos);
-  EXPECT_EQ(run.emu.Log().back(), "firmware: power off failed (knob)");
-}
-
 TEST_F(WineMachine, AMissingDriverFileIsInstalledFromTheToolsFolder) {
   WineRun run;
   // The 64-bit test tool takes "kvxio.sys" from its folder; the 32-bit
@@ -323,7 +273,9 @@ TEST_P(WineMachineLikePosix, TheWindowsToolDoesWhatThePosixToolDoes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Knobs, WineMachineLikePosix,
-    ::testing::Values(std::vector<std::string>{"mappings=missing"}, std::vector<std::string>{"status_byte=0"},
+    ::testing::Values(std::vector<std::string>{"mount_empty=on"}, std::vector<std::string>{"mounts_not_answering=1"},
+                      std::vector<std::string>{"refuse=136,135"}, std::vector<std::string>{"power_off=fail"},
+                      std::vector<std::string>{"mappings=missing"}, std::vector<std::string>{"status_byte=0"},
                       std::vector<std::string>{"status_result=-1"}, std::vector<std::string>{"calling_interface=fail"},
                       std::vector<std::string>{"reply_length=20"}, std::vector<std::string>{"power_on=fail"},
                       std::vector<std::string>{"refuse=134"}));
