@@ -36,29 +36,7 @@ echo
 run() {
   local label=$1
   shift
-  local seen_log seen_debug
-  seen_log=$(($(machine_log 1 | wc -l) + 1))
-  seen_debug=$(wc -l < "$machine/debug.txt")
-  bold "=== $label"
-  echo "\$ QZRRemote $*"
-  local out code start end
-  start=$(date +%s%N)
-  out=$("$bin/QZRRemote" "$@")
-  code=$?
-  end=$(date +%s%N)
-  if [ "$(printf '%s' "${out%$'\n'}" | wc -l)" -eq 0 ]; then
-    echo "console:      ${out%$'\n'}"
-  else
-    echo "console:"
-    printf '%s\n' "${out%$'\n'}" | sed -e 's/^/  /'
-  fi
-  echo "exit code:    $code        (wall time $(( (end - start) / 1000000 )) ms)"
-  echo "history line: $(head -n 1 "$bin/QZRRemote.log" 2>/dev/null)"
-  sleep 0.2
-  echo "debugger output: $(( $(wc -l < "$machine/debug.txt") - seen_debug )) lines"
-  echo "what the module and the companion service were asked, in order:"
-  machine_log "$seen_log" | sed -e 's/^/  /'
-  echo
+  log="$bin/QZRRemote.log" show_run "$label" "\$ QZRRemote $*" -- "$bin/QZRRemote" "$@"
 }
 
 bold "=== The example command file, checked first (no rights, no module, no history line)"

@@ -40,32 +40,15 @@ for _ in $(seq 400); do [ -e "$machine/.viewer" ] && break; sleep 0.05; done
 touch "$machine/debug.txt"
 
 bold "Machine folder and Wine prefix: $machine"
-echo "Tool:           C:\\QZRRemote\\QZRRemote.exe (the 64-bit build; the product is the 32-bit one)"
+echo "Tool:           C:\\QZRRemote\\QZRRemote.exe (the 64-bit build; the product is the 32-bit one;"
+echo "                its wall times include Wine starting it)"
 echo "Debugger output of every run: $machine/debug.txt (kvxdbgview.exe)"
 echo
 
 run() {
   local label=$1
   shift
-  local seen_log seen_debug
-  seen_log=$(($(machine_log 1 | wc -l) + 1))
-  seen_debug=$(wc -l < "$machine/debug.txt")
-  bold "=== $label"
-  echo "C:\\QZRRemote> QZRRemote.exe $*"
-  local out code start end
-  start=$(date +%s%N)
-  out=$(cd "$bin" && "$wine" "$bin/QZRRemote.exe" "$@")
-  code=$?
-  end=$(date +%s%N)
-  echo "console:"
-  printf '%s\n' "$out" | tr -d '\r' | sed -e 's/^/  /'
-  echo "exit code:    $code        (wall time under Wine $(( (end - start) / 1000000 )) ms)"
-  echo "history line: $(head -n 1 "$bin/QZRRemote.log" 2>/dev/null | tr -d '\r')"
-  sleep 0.3
-  echo "debugger output: $(( $(wc -l < "$machine/debug.txt") - seen_debug )) lines"
-  echo "what the module and the companion service were asked, in order:"
-  machine_log "$seen_log" | sed -e 's/^/  /'
-  echo
+  log="$bin/QZRRemote.log" show_run "$label" "C:\\QZRRemote> QZRRemote.exe $*" -- "$wine" "$bin/QZRRemote.exe" "$@"
 }
 
 run "What the flash module holds before the run" /list
