@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <map>
 
+#include "emulator/wine_steps.h"
 #include "tests/emu_machine.h"
 #include "tests/tool_harness.h"
 
@@ -34,16 +35,9 @@ std::string WinBuild() {
   return dir ? dir : "";
 }
 
-std::string Loader() {
-  const char* named = std::getenv("KVX_WINE");
-  return named && *named ? named : "/usr/lib/wine/wine64";
-}
-
-std::string WindowsPath(const std::string& unix_path) {
-  std::string out = "Z:" + unix_path;
-  std::replace(out.begin(), out.end(), '/', '\\');
-  return out;
-}
+// The Wine and the Windows paths kvxemu itself uses.
+std::string Loader() { return emu::DefaultWineLoader(); }
+std::string WindowsPath(const std::string& unix_path) { return emu::WindowsPathOf(unix_path); }
 
 // A fresh Wine prefix made once per run of this program; each machine
 // starts from a copy of it, which costs a fraction of a wineboot.
