@@ -61,6 +61,19 @@ void Machine::WriteMountName(const std::string& name) {
 }
 
 Fields Machine::CompanionControl(uint32_t code) {
+  const Fields action = ServiceAction(code);
+  if (action[0] != "ok") return action;
+  if (action[1] == "mount") {
+    WriteMountName(action[2]);
+  } else if (action[1] == "unlock") {
+    HoldUserMutex();
+  } else if (action[1] == "export") {
+    Export();
+  }
+  return {"ok"};
+}
+
+Fields Machine::ServiceAction(uint32_t code) {
   if (knobs_.refused_codes.count(code)) {
     Log("service: refused code " + std::to_string(code));
     return ErrorReply(kErrorInvalidServiceControl);  // the handler does not take it
@@ -68,21 +81,26 @@ Fields Machine::CompanionControl(uint32_t code) {
   switch (code) {
     case kMount: {
       std::string name;
-      if (Mount(name)) WriteMountName(name);
-      break;
+      if (!Mount(name)) return {"ok", "none"};
+      return {"ok", "mount", name};
     }
     case kUnLock:
       Log(mounted_ ? "service: unlock" : "service: unlock (nothing mounted)");
       if (mounted_) locked_ = false;
-      HoldUserMutex();
-      break;
-    case kUnMount: Unmount("service: unmount"); break;
-    case kExport: Export(); break;
+      return {"ok", "unlock", NumberField(knobs_.user_mutex_hold_ms)};
+    case kUnMount:
+      Unmount("service: unmount");
+      return {"ok", "unmount"};
+    case kExport:
+      if (wine_ ? !knobs_.mappings_present : !user_view_) {
+        LogExport("nomapping", "", "");
+        return {"ok", "none"};
+      }
+      return {"ok", "export"};
     default:
       Log("service: unknown code " + std::to_string(code));
       return ErrorReply(kErrorInvalidServiceControl);
   }
-  return {"ok"};
 }
 
 bool Machine::Mount(std::string& published) {
@@ -150,10 +168,6 @@ void Machine::HoldUserMutex() {
 }
 
 void Machine::Export() {
-  if (!user_view_) {
-    LogExport("nomapping", "", "");
-    return;
-  }
   // While the service holds the list itself it reads it under that hold.
   bool existed = false;
   std::unique_ptr<NamedMutex> m;
@@ -219,37 +233,12 @@ Fields Machine::WineService(const Fields& r) {
     return Ok();
   }
   if (op != "svc.control") return ErrorReply(kErrorInvalidParameter);
-  const uint32_t code = static_cast<uint32_t>(FieldNumber(arg(2)));
-  if (knobs_.refused_codes.count(code)) {
-    Log("service: refused code " + std::to_string(code));
-    return ErrorReply(kErrorInvalidServiceControl);
+  const Fields action = ServiceAction(static_cast<uint32_t>(FieldNumber(arg(2))));
+  // The service holds the user list itself, from its reply on.
+  if (action.size() == 3 && action[1] == "unlock" && FieldNumber(action[2]) > 0) {
+    Log("service: holds the user list for " + action[2] + " ms");
   }
-  switch (code) {
-    case kMount: {
-      std::string name;
-      if (!Mount(name)) return {"ok", "none"};
-      return {"ok", "mount", name};
-    }
-    case kUnLock: {
-      Log(mounted_ ? "service: unlock" : "service: unlock (nothing mounted)");
-      if (mounted_) locked_ = false;
-      const int ms = knobs_.user_mutex_hold_ms;
-      if (ms > 0) Log("service: holds the user list for " + std::to_string(ms) + " ms");
-      return {"ok", "unlock", NumberField(ms)};
-    }
-    case kUnMount:
-      Unmount("service: unmount");
-      return {"ok", "unmount"};
-    case kExport:
-      if (!knobs_.mappings_present) {
-        LogExport("nomapping", "", "");
-        return {"ok", "none"};
-      }
-      return {"ok", "export"};
-    default:
-      Log("service: unknown code " + std::to_string(code));
-      return ErrorReply(kErrorInvalidServiceControl);
-  }
+  return action;
 }
 
 }  // namespace kvx::emu

@@ -96,10 +96,17 @@ class Machine {
   Fields DefineDosDevice(const std::string& in, bool remove);
   Fields Control(ServiceRecord& s, uint32_t code);
   Fields CompanionControl(uint32_t code);
+  // What the companion service does for `code`, decided and logged once for
+  // both machines: {"ok","mount",NAME}, {"ok","unlock",HOLD_MS},
+  // {"ok","unmount"}, {"ok","export"}, {"ok","none"}, or the error its
+  // handler answers. The POSIX machine carries it out itself; under Wine it
+  // is the reply to the service.
+  Fields ServiceAction(uint32_t code);
   // The device name a mount publishes in the mount mapping (empty for
   // none); false when there is no mapping to publish it in.
   bool Mount(std::string& published);
   void Unmount(const char* why);
+  // Reads the user list from the user mapping, which exists, and logs it.
   void Export();
   // The log line of an export: `status` "ok" with the list's count text
   // and names, "locked" or "nomapping".
