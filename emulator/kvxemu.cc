@@ -44,9 +44,10 @@ constexpr const char* kUsage =
     "        --power on. With --wine, the machine folder is also a Wine prefix\n"
     "        (made if it is not one) in which the Windows tool runs: the driver\n"
     "        kvxio_x64.sys, the service KvxMDES.exe, the management stand-in\n"
-    "        kvxwmi.dll and kvxwine.exe from the folder TOOLS are installed and\n"
-    "        started there, and hand every request on to this machine. The Wine\n"
-    "        loader is $KVX_WINE, or /usr/lib/wine/wine64.\n"
+    "        kvxwmi.dll (and kvxwmi32.dll for 32-bit callers) and kvxwine.exe\n"
+    "        from the folder TOOLS (the 64-bit Windows build's tools/) are\n"
+    "        installed and started there, and hand every request on to this\n"
+    "        machine. The Wine loader is $KVX_WINE, or /usr/lib/wine/wine.\n"
     "  down  stop it and remove what it put in the machine folder.\n"
     "  ctl state\n"
     "        print the whole state as JSON.\n"
@@ -198,6 +199,7 @@ bool StartWineSide(const kvx::emu::WineSetup& wine) {
                              {"install", kvx::emu::WindowsPathOf(wine.tools + "/kvxio_x64.sys"),
                               kvx::emu::WindowsPathOf(wine.tools + "/KvxMDES.exe"),
                               kvx::emu::WindowsPathOf(wine.tools + "/kvxwmi.dll"),
+                              kvx::emu::WindowsPathOf(wine.tools + "/kvxwmi32.dll"),
                               "\\??\\" + kvx::emu::WindowsPathOf(EmuDir() + "/physmem"),
                               kvx::emu::WindowsPathOf(tables)},
                              output, error)) {
@@ -236,7 +238,7 @@ int Up(const std::vector<std::string>& args) {
   fs::create_directories(EmuDir(), ec);
   kvx::emu::WineSetup wine{kvx::emu::DefaultWineLoader(), folder, wine_tools, EmuDir() + "/kvxwine.log"};
   if (!wine_tools.empty()) {
-    for (const char* piece : {"kvxwine.exe", "kvxio_x64.sys", "KvxMDES.exe", "kvxwmi.dll"}) {
+    for (const char* piece : {"kvxwine.exe", "kvxio_x64.sys", "KvxMDES.exe", "kvxwmi.dll", "kvxwmi32.dll"}) {
       if (!fs::is_regular_file(wine_tools + "/" + piece)) {
         std::fprintf(stderr, "kvxemu: %s is not in %s\n", piece, wine_tools.c_str());
         return 1;

@@ -79,7 +79,9 @@ std::string Joined(const std::vector<std::string>& words) {
 
 std::string DefaultWineLoader() {
   const char* named = std::getenv("KVX_WINE");
-  return named && *named ? named : "/usr/lib/wine/wine64";
+  // Wine's own loader runs 32-bit programs (the tool) and hands 64-bit ones
+  // (the machine's pieces) on to wine64.
+  return named && *named ? named : "/usr/lib/wine/wine";
 }
 
 std::string WindowsPathOf(const std::string& unix_path) {

@@ -8,13 +8,14 @@
 namespace kvx::emu {
 
 struct WineSetup {
-  std::string loader;  // the Wine loader (wine64)
+  std::string loader;  // the Wine loader, which runs 32-bit and 64-bit programs
   std::string prefix;  // the machine folder, which is the Wine prefix
   std::string tools;   // the folder of kvxwine.exe, kvxio_x64.sys, KvxMDES.exe, kvxwmi.dll
   std::string log;     // where the Windows programs' own output goes
 };
 
-// The loader named by KVX_WINE, else Debian's wine64.
+// The loader named by KVX_WINE, else Debian's /usr/lib/wine/wine (wine32,
+// which hands 64-bit programs on to wine64).
 std::string DefaultWineLoader();
 
 // `unix_path` as the Windows path Wine gives it (on the drive Z:).

@@ -39,7 +39,7 @@ Failure Fail(std::wstring_view what, DWORD error) {
 
 // The usage line of every step.
 constexpr wchar_t kUsage[] =
-    L"usage: kvxwine install DRIVER_SYS SERVICE_EXE WMI_DLL PHYSMEM_NT SMBIOS_DMI_WIN | "
+    L"usage: kvxwine install DRIVER_SYS SERVICE_EXE WMI_DLL WMI32_DLL PHYSMEM_NT SMBIOS_DMI_WIN | "
     L"service NAME start|stop|pause|continue|delete|create | control NAME CODE | status NAME | "
     L"registry | remove-driver-file";
 
@@ -120,9 +120,13 @@ Failure CopyInPlace(const std::wstring& from, const std::wstring& to) {
   return {};
 }
 
-Failure SetString(HKEY root, const wchar_t* key_path, const wchar_t* name, const std::wstring& value) {
+// Sets a REG_SZ in the registry view `view` (0: this program's own, the
+// 64-bit one; KEY_WOW64_32KEY: what 32-bit programs read).
+Failure SetString(HKEY root, const wchar_t* key_path, const wchar_t* name, const std::wstring& value,
+                  REGSAM view = 0) {
   Key key;
-  LSTATUS status = RegCreateKeyExW(root, key_path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.out(), nullptr);
+  LSTATUS status =
+      RegCreateKeyExW(root, key_path, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.out(), nullptr);
   if (status != ERROR_SUCCESS) return Fail(std::wstring(L"cannot create the key ") + key_path, status);
   status = RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -262,11 +266,20 @@ Failure OpenManager(Handle& manager, DWORD access) {
   return {};
 }
 
+// Registers the management stand-in for CLSID_WbemLocator in one view of
+// the registry: WMI serves 64-bit and 32-bit callers alike, and each loads
+// the in-process server of its own bitness.
+Failure RegisterLocator(const std::wstring& dll, REGSAM view) {
+  Failure failure = SetString(HKEY_LOCAL_MACHINE, kWbemLocatorClsidKey, nullptr, dll, view);
+  if (failure.empty()) failure = SetString(HKEY_LOCAL_MACHINE, kWbemLocatorClsidKey, L"ThreadingModel", L"Both", view);
+  return failure;
+}
+
 Failure Install(const wchar_t* driver_sys, const wchar_t* service_exe, const wchar_t* wmi_dll,
-                const wchar_t* physmem_nt, const wchar_t* smbios_dmi) {
+                const wchar_t* wmi32_dll, const wchar_t* physmem_nt, const wchar_t* smbios_dmi) {
   // Every file is checked before anything installed is touched.
-  const std::wstring wmi = FullPath(wmi_dll);
-  for (const std::wstring& file : {FullPath(driver_sys), FullPath(service_exe), wmi}) {
+  const std::wstring wmi = FullPath(wmi_dll), wmi32 = FullPath(wmi32_dll);
+  for (const std::wstring& file : {FullPath(driver_sys), FullPath(service_exe), wmi, wmi32}) {
     if (!IsPlainFile(file)) return Fail(L"no such file: " + file, ERROR_FILE_NOT_FOUND);
   }
   if (*physmem_nt == L'\0' || *smbios_dmi == L'\0') return Fail(L"empty path for the machine's files", ERROR_INVALID_PARAMETER);
@@ -289,8 +302,7 @@ Failure Install(const wchar_t* driver_sys, const wchar_t* service_exe, const wch
       !(failure = SetString(HKEY_LOCAL_MACHINE, parameters.c_str(), KVX_WINE_PHYSMEM_VALUE, physmem_nt)).empty() ||
       !(failure = SetString(HKEY_LOCAL_MACHINE, KVX_WINE_EMULATOR_KEY, KVX_WINE_PHYSMEM_VALUE, physmem_nt)).empty() ||
       !(failure = CreateCompanion(manager.get())).empty() ||
-      !(failure = SetString(HKEY_LOCAL_MACHINE, kWbemLocatorClsidKey, nullptr, wmi)).empty() ||
-      !(failure = SetString(HKEY_LOCAL_MACHINE, kWbemLocatorClsidKey, L"ThreadingModel", L"Both")).empty() ||
+      !(failure = RegisterLocator(wmi, 0)).empty() || !(failure = RegisterLocator(wmi32, KEY_WOW64_32KEY)).empty() ||
       !(failure = SetString(HKEY_LOCAL_MACHINE, KVX_WINE_EMULATOR_KEY, KVX_WINE_SMBIOS_VALUE, smbios_dmi)).empty() ||
       !(failure = SetString(HKEY_CURRENT_USER, kConnectSoundKey, nullptr, kConnectSound)).empty() ||
       !(failure = SetString(HKEY_CURRENT_USER, kDisconnectSoundKey, nullptr, kDisconnectSound)).empty() ||
@@ -415,7 +427,7 @@ Failure RemoveDriverFileStep() {
 
 Failure Dispatch(int argc, wchar_t** args) {
   const std::wstring_view step = argc > 0 ? args[0] : L"";
-  if (step == L"install" && argc == 6) return Install(args[1], args[2], args[3], args[4], args[5]);
+  if (step == L"install" && argc == 7) return Install(args[1], args[2], args[3], args[4], args[5], args[6]);
   if (step == L"service" && argc == 3) return ServiceStep(args[1], args[2]);
   if (step == L"control" && argc == 3) return ControlStep(args[1], args[2]);
   if (step == L"status" && argc == 2) return StatusStep(args[1]);

@@ -4,7 +4,8 @@
 # driver's file. kvxmdes_check.exe --serve stands in for the machine's pipe
 # (and keeps the prefix's wineserver up between the steps).
 # Usage: kvxwine_admin_check.sh WINE PREFIX TOOLS_DIR CHECK_EXE [DRIVER_SYS]
-#   TOOLS_DIR holds kvxwine.exe, KvxMDES.exe, kvxwmi.dll and kvxio_x64.sys;
+#   TOOLS_DIR holds kvxwine.exe, KvxMDES.exe, kvxwmi.dll, kvxwmi32.dll and
+#   kvxio_x64.sys;
 #   DRIVER_SYS names another driver to install (it must be able to unload).
 set -u
 wine=$1 prefix=$2 tools=$3 check=$4 driver=${5:-$3/kvxio_x64.sys}
@@ -40,7 +41,7 @@ check() {
 }
 
 drivers=$prefix/drive_c/windows/system32/drivers
-step 0 "" install "Z:$driver" "Z:$tools/KvxMDES.exe" "Z:$tools/kvxwmi.dll" '\??\Z:\m\emu\physmem' 'Z:\m\dmi\DMI'
+step 0 "" install "Z:$driver" "Z:$tools/KvxMDES.exe" "Z:$tools/kvxwmi.dll" "Z:$tools/kvxwmi32.dll" '\??\Z:\m\emu\physmem' 'Z:\m\dmi\DMI'
 step 0 running status KVXIO
 step 0 running status KvxMDES
 step 0 absent status NoSuchService
@@ -48,8 +49,10 @@ check "cmp -s '$driver' '$drivers/kvxio.sys'" "the driver is copied to drivers\\
 check "cmp -s '$tools/KvxMDES.exe' '$prefix/drive_c/Program Files/KVX/KvxMDES.exe'" "the service is copied"
 check "! ls '$drivers' '$prefix/drive_c/Program Files/KVX' | grep -q '\.new$'" "no copy is left beside its name"
 step 0 "$(printf 'AppEvents\\Schemes\\Apps\\.Default\\DeviceConnect\\.Current\tC:\\Windows\\media\\Windows Hardware Insert.wav\nAppEvents\\Schemes\\Apps\\.Default\\DeviceDisconnect\\.Current\tC:\\Windows\\media\\Windows Hardware Remove.wav')" registry
-reg() { "$wine" reg query "$1" 2>/dev/null | tr -d '\r'; }
+# The 64-bit view unless a second word names the 32-bit one.
+reg() { "$wine" reg query "$1" "/reg:${2:-64}" 2>/dev/null | tr -d '\r'; }
 check "reg 'HKLM\\Software\\Classes\\CLSID\\{4590f811-1d3a-11d0-891f-00aa004b2e24}\\InprocServer32' | grep -q 'REG_SZ *Z:.*kvxwmi.dll$'" "the WMI stand-in is the locator's server"
+check "reg 'HKLM\\Software\\Classes\\CLSID\\{4590f811-1d3a-11d0-891f-00aa004b2e24}\\InprocServer32' 32 | grep -q 'REG_SZ *Z:.*kvxwmi32.dll$'" "the 32-bit WMI stand-in is the locator's server for 32-bit callers"
 check "reg 'HKLM\\Software\\Classes\\CLSID\\{4590f811-1d3a-11d0-891f-00aa004b2e24}\\InprocServer32' | grep -q 'ThreadingModel *REG_SZ *Both$'" "the WMI stand-in's threading model"
 check "reg 'HKLM\\System\\CurrentControlSet\\Services\\KVXIO\\Parameters' | grep -qF 'PhysicalMemory    REG_SZ    \\??\\Z:\\m\\emu\\physmem'" "the driver's physical memory file"
 check "reg 'HKLM\\Software\\KVX\\Emulator' | grep -qF 'SmbiosTable    REG_SZ    Z:\\m\\dmi\\DMI'" "the SMBIOS table's file"
@@ -92,10 +95,10 @@ step 0 stopped status KVXIO
 check "[ ! -e '$drivers/kvxio.sys' ]" "remove-driver-file deletes drivers\\kvxio.sys"
 step 0 "" remove-driver-file
 step 1 "" service KVXIO start
-step 0 "" install "Z:$driver" "Z:$tools/KvxMDES.exe" "Z:$tools/kvxwmi.dll" '\??\Z:\m\emu\physmem' 'Z:\m\dmi\DMI'
+step 0 "" install "Z:$driver" "Z:$tools/KvxMDES.exe" "Z:$tools/kvxwmi.dll" "Z:$tools/kvxwmi32.dll" '\??\Z:\m\emu\physmem' 'Z:\m\dmi\DMI'
 step 0 running status KVXIO
 step 0 running status KvxMDES
-step 1 "" install "Z:$prefix/missing.sys" "Z:$tools/KvxMDES.exe" "Z:$tools/kvxwmi.dll" x y
+step 1 "" install "Z:$prefix/missing.sys" "Z:$tools/KvxMDES.exe" "Z:$tools/kvxwmi.dll" "Z:$tools/kvxwmi32.dll" x y
 step 0 running status KvxMDES
 check "cmp -s '$driver' '$drivers/kvxio.sys'" "a failed install leaves the driver's file"
 

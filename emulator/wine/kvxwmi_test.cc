@@ -42,6 +42,9 @@ int g_failures = 0;
 
 constexpr wchar_t kServerKey[] =
     L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32";
+// The locator's class is read by COM in the view of the caller's bitness;
+// the machine's own key lives in the 64-bit view whoever reads it.
+constexpr REGSAM kOwnView = 0;
 constexpr REGSAM k64 = KEY_WOW64_64KEY;
 
 // WBEM_INFINITE, as the LONG that IEnumWbemClassObject::Next takes.
@@ -52,9 +55,10 @@ HRESULT Wbem(WBEMSTATUS status) { return static_cast<HRESULT>(status); }
 // A registry value as it was, put back when this goes.
 class SavedValue {
  public:
-  SavedValue(const wchar_t* subkey, const wchar_t* name) : subkey_(subkey), name_(name ? name : L"") {
+  SavedValue(const wchar_t* subkey, const wchar_t* name, REGSAM view)
+      : subkey_(subkey), name_(name ? name : L""), view_(view) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | k64, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
       return;
     DWORD bytes = 0;
     if (RegQueryValueExW(key, name, nullptr, &type_, nullptr, &bytes) == ERROR_SUCCESS) {
@@ -66,7 +70,7 @@ class SavedValue {
   }
   ~SavedValue() {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey_.c_str(), 0, nullptr, 0, KEY_SET_VALUE | k64,
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey_.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view_,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
       return;
     const wchar_t* name = name_.empty() ? nullptr : name_.c_str();
@@ -79,17 +83,18 @@ class SavedValue {
 
  private:
   std::wstring subkey_, name_;
+  REGSAM view_;
   bool existed_ = false;
   DWORD type_ = 0;
   std::vector<BYTE> data_;
 };
 
-// A REG_SZ under HKLM, or "" when absent.
+// A REG_SZ under HKLM in this program's own view, or "" when absent.
 std::wstring ReadString(const wchar_t* subkey, const wchar_t* name) {
   wchar_t value[1024] = {};
   DWORD type = 0, bytes = sizeof value - sizeof(wchar_t);
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | k64, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | kOwnView, &key) != ERROR_SUCCESS)
     return std::wstring();
   const LONG read = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
   RegCloseKey(key);
@@ -239,9 +244,9 @@ void CheckComSurface(const std::vector<uint8_t>& table) {
 
 int Run(const std::wstring& dll_path) {
   // What the test changes, put back however it ends.
-  SavedValue server(kServerKey, nullptr);
-  SavedValue threading(kServerKey, L"ThreadingModel");
-  SavedValue table_value(KVX_WINE_EMULATOR_KEY, KVX_WINE_SMBIOS_VALUE);
+  SavedValue server(kServerKey, nullptr, kOwnView);
+  SavedValue threading(kServerKey, L"ThreadingModel", kOwnView);
+  SavedValue table_value(KVX_WINE_EMULATOR_KEY, KVX_WINE_SMBIOS_VALUE, k64);
 
   HMODULE dll = LoadLibraryW(dll_path.c_str());
   if (dll == nullptr) {

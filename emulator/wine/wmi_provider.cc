@@ -19,9 +19,13 @@
 // it succeeds as it does on the system's proxy; the blanket is recorded and
 // reported back, and changes nothing in-process.
 //
-// DllRegisterServer points the locator's class at this file (64-bit view of
-// HKLM\Software\Classes, ThreadingModel Both); DllUnregisterServer points it
-// back at the system's wbemprox.dll when it is this file's registration.
+// DllRegisterServer points the locator's class at this file (ThreadingModel
+// Both) in the registry view of the file's own bitness, which is the view
+// its callers' COM reads: the 64-bit build in the 64-bit view, the 32-bit
+// build (kvxwmi32.dll) in the 32-bit one. DllUnregisterServer points it back
+// at the system's wbemprox.dll when it is this file's registration. The
+// machine's own key (the table's path) is read in the 64-bit view, where the
+// machine writes it, by either build.
 #include <windows.h>
 #include <objbase.h>
 #include <objidl.h>
@@ -652,8 +656,8 @@ bool SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
 // Points the locator's in-process server at `path`.
 bool RegisterServer(const std::wstring& path) {
   HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLocatorServerKey, 0, nullptr, 0,
-                      KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLocatorServerKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
     return false;
   const bool ok = SetString(key, nullptr, path) && SetString(key, L"ThreadingModel", L"Both");
   RegCloseKey(key);
@@ -687,8 +691,8 @@ STDAPI DllRegisterServer() {
   const std::wstring path = ModulePath();
   if (path.empty() || !RegisterServer(path)) return SELFREG_E_CLASS;
   HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLocatorKey, 0, nullptr, 0,
-                      KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLocatorKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
     return SELFREG_E_CLASS;
   const bool ok = SetString(key, nullptr, L"WBEM Locator");
   RegCloseKey(key);
@@ -697,8 +701,7 @@ STDAPI DllRegisterServer() {
 
 STDAPI DllUnregisterServer() {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLocatorServerKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
-                    &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLocatorServerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
     return S_OK;
   wchar_t current[32768 / sizeof(wchar_t)] = {};
   DWORD type = 0, bytes = sizeof current - sizeof(wchar_t);
