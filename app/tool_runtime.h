@@ -15,7 +15,7 @@ namespace kvx {
 
 struct ToolRuntime {
   ToolRuntime(Platform& p, ToolState& state)
-      : io({*p.devices, *p.services, *p.process, *p.files, *p.console, *p.debug, *p.legacy}),
+      : io({*p.devices, *p.services, *p.process, *p.files, *p.console, *p.debug, *p.legacy, *p.sleeper}),
         smbios(*p.debug, *p.smbios),
         module({io, smbios, *p.devices, *p.registry, *p.files, *p.debug}),
         notify(*p.services, *p.debug, *p.console),

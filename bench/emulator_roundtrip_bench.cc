@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   if (Emu(argv[1], "up --power on") != 0) return 1;
   {
     std::unique_ptr<kvx::Platform> p = kvx::CreatePlatform();
-    kvx::WinIo io({*p->devices, *p->services, *p->process, *p->files, *p->console, *p->debug, *p->legacy});
+    kvx::WinIo io({*p->devices, *p->services, *p->process, *p->files, *p->console, *p->debug, *p->legacy, *p->sleeper});
     kvx::SMBiosService smbios(*p->debug, *p->smbios);
     smbios.InitSMBIOS();
     if (!io.InitializeWinIo()) {

@@ -22,7 +22,7 @@ struct Library {
   Library()
       : platform(kvx::CreatePlatform()),
         io({*platform->devices, *platform->services, *platform->process, *platform->files,
-            *platform->console, *platform->debug, *platform->legacy}),
+            *platform->console, *platform->debug, *platform->legacy, *platform->sleeper}),
         smbios(*platform->debug, *platform->smbios) {}
   std::unique_ptr<kvx::Platform> platform;
   kvx::WinIo io;

@@ -12,6 +12,11 @@ namespace {
 constexpr uint32_t kVmmMapPhysical = 0x002A0029;
 constexpr uint32_t kVmmMapFunction = 0x0800;
 
+// A deleted service goes once the last handle to it closes: how long a new
+// installation waits for that, in steps.
+constexpr int kMarkedForDeletionTries = 10;
+constexpr uint32_t kMarkedForDeletionStepMs = 500;
+
 uint32_t ReadCode(uint8_t width) {
   switch (width) {
     case 1: return kIoctlReadPort8;
@@ -64,7 +69,17 @@ bool WinIo::InstallWinIoDriver(const std::string& path, bool demand_start) {
   config.start_type = demand_start ? kServiceDemandStart : kServiceSystemStart;
   config.error_control = kServiceErrorNormal;
   config.image_path = path;
-  return scm->CreateService(config, kServiceAllAccess) != nullptr;
+  for (int attempt = 1;; ++attempt) {
+    if (scm->CreateService(config, kServiceAllAccess)) return true;
+    if (scm->LastError() != kErrorServiceMarkedForDeletion) return false;
+    if (attempt == kMarkedForDeletionTries) break;
+    d_.sleeper.Sleep(kMarkedForDeletionStepMs);
+  }
+  Diag(d_.debug,
+       "InstallWinIoDriver: the service %s is still marked for deletion after %u ms (error %d): another "
+       "program holds it open; close it and run again",
+       kDriverService, (kMarkedForDeletionTries - 1) * kMarkedForDeletionStepMs, kErrorServiceMarkedForDeletion);
+  return false;
 }
 
 bool WinIo::StartIoDriverService() {

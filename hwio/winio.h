@@ -14,6 +14,7 @@
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
+#include "platform/sleeper.h"
 
 namespace kvx {
 
@@ -29,6 +30,7 @@ struct WinIoDeps {
   Console& console;
   DebugOutput& debug;
   LegacyPlatform& legacy;
+  Sleeper& sleeper;
 };
 
 class WinIo {
@@ -40,7 +42,9 @@ class WinIo {
   bool InitializeWinIo();
   void ShutdownWinIo();
   // Registers the driver's service (after removing an old one): demand
-  // start, or system start.
+  // start, or system start. An old service that is still marked for
+  // deletion (another program holds it open) is waited for a few seconds;
+  // false, with a debugger line saying why, when it stays.
   bool InstallWinIoDriver(const std::string& path, bool demand_start);
   bool RemoveWinIoDriver();
 

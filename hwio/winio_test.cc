@@ -48,6 +48,25 @@ TEST_F(WinIoTest, AMissingDriverIsInstalledWithSystemStartAndStarted) {
             (std::vector<std::string>{"delete", "create C:\\tools\\kvxio_x64.sys", "start"}));
 }
 
+// A deleted service that another program still holds open refuses a new
+// one of its name until that program lets go: the install waits for it a
+// few seconds, then gives up saying why.
+TEST_F(WinIoTest, AServiceStillMarkedForDeletionIsWaitedForThenGivenUp) {
+  scm.marked_for_deletion = 3;
+  EXPECT_TRUE(io.InstallWinIoDriver("C:\\x.sys", false));
+  EXPECT_EQ(sleeper.waits, (std::vector<uint32_t>{500, 500, 500}));
+  EXPECT_TRUE(scm.registered);
+
+  scm.registered = false;
+  sleeper.waits.clear();
+  scm.marked_for_deletion = 100;
+  EXPECT_FALSE(io.InstallWinIoDriver("C:\\x.sys", false));
+  EXPECT_EQ(sleeper.waits, std::vector<uint32_t>(9, 500));
+  EXPECT_FALSE(scm.registered);
+  EXPECT_TRUE(debug.Has("InstallWinIoDriver: the service KVXIO is still marked for deletion after 4500 ms "
+                        "(error 1072): another program holds it open; close it and run again"));
+}
+
 TEST_F(WinIoTest, PortsByWidth) {
   ASSERT_TRUE(io.InitializeWinIo());
   EXPECT_TRUE(io.SetPortVal(0x70, 0x1234, 2));

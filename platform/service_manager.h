@@ -37,6 +37,7 @@ inline constexpr uint32_t kServiceDemandStart = 0x3;
 inline constexpr uint32_t kServiceErrorNormal = 0x1;
 
 inline constexpr int kErrorServiceAlreadyRunning = 1056;
+inline constexpr int kErrorServiceMarkedForDeletion = 1072;
 
 // An open service.
 class Service {
@@ -68,8 +69,11 @@ class ServiceControlManager {
   virtual ~ServiceControlManager() = default;
   // Null when the service is not installed or `access` is refused.
   virtual std::unique_ptr<Service> OpenService(const std::string& name, uint32_t access) = 0;
-  // Null when the service cannot be created (it exists, or access is refused).
+  // Null when the service cannot be created (it exists, it is still marked
+  // for deletion while another handle holds it, or access is refused).
   virtual std::unique_ptr<Service> CreateService(const ServiceConfig& config, uint32_t access) = 0;
+  // The system's error of the last failed call.
+  virtual int LastError() = 0;
 };
 
 class ServiceManager {

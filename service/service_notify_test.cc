@@ -62,6 +62,7 @@ class FakeServices : public ServiceManager {
       return std::make_unique<Handle>(it->second);
     }
     std::unique_ptr<Service> CreateService(const ServiceConfig&, uint32_t) override { return nullptr; }
+    int LastError() override { return 0; }
 
    private:
     FakeServices& owner_;

@@ -13,7 +13,7 @@ EmulatedHardware::EmulatedHardware(const std::string& volume)
       registry_(emu_.machine()),
       smbios_source_(emu_.machine() + "/firmware/dmi/tables"),
       objects_(emu_.machine() + "/objects"),
-      io_({devices_, services_, process_, files_, console_, debug_, legacy_}),
+      io_({devices_, services_, process_, files_, console_, debug_, legacy_, sleeper_}),
       smbios_(debug_, smbios_source_),
       module_({io_, smbios_, devices_, registry_, files_, debug_}),
       notify_(services_, debug_, console_),

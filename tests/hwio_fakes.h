@@ -139,6 +139,9 @@ class FakeScm : public ServiceManager {
   }
   bool on = true;
   bool registered = false, running = false;
+  // How many creations are still refused as "marked for deletion", as
+  // while another program holds the deleted service open.
+  int marked_for_deletion = 0;
   ServiceConfig created;
   std::vector<std::string> log;
 
@@ -187,14 +190,21 @@ class FakeScm : public ServiceManager {
     }
     std::unique_ptr<Service> CreateService(const ServiceConfig& c, uint32_t) override {
       o_.log.push_back("create " + c.image_path);
+      if (o_.marked_for_deletion > 0) {
+        --o_.marked_for_deletion;
+        error_ = kErrorServiceMarkedForDeletion;
+        return nullptr;
+      }
       if (o_.registered) return nullptr;
       o_.registered = true;
       o_.created = c;
       return std::make_unique<Svc>(o_);
     }
+    int LastError() override { return error_; }
 
    private:
     FakeScm& o_;
+    int error_ = 0;
   };
 };
 
@@ -228,7 +238,8 @@ class HardwareFixture : public ::testing::Test {
   RecordingConsole console;
   RecordingDebug debug;
   NoLegacy legacy;
-  WinIo io{{devices, scm, process, files, console, debug, legacy}};
+  RecordingSleeper sleeper;
+  WinIo io{{devices, scm, process, files, console, debug, legacy, sleeper}};
 };
 
 }  // namespace kvx::testing

@@ -37,12 +37,10 @@ class PosixScm : public ServiceControlManager {
   PosixScm(std::shared_ptr<EmuConnection> c, uint32_t access) : c_(std::move(c)), access_(access) {}
 
   std::unique_ptr<Service> OpenService(const std::string& name, uint32_t access) override {
-    int error = 0;
-    if (!ReplyOk(c_->Call({"svc.open", name, NumberField(access)}), error)) return nullptr;
+    if (!ReplyOk(c_->Call({"svc.open", name, NumberField(access)}), error_)) return nullptr;
     return std::make_unique<PosixService>(c_, name, access);
   }
   std::unique_ptr<Service> CreateService(const ServiceConfig& config, uint32_t access) override {
-    int error = 0;
     const Fields request = {"svc.create",
                             config.name,
                             NumberField(access_),
@@ -51,13 +49,15 @@ class PosixScm : public ServiceControlManager {
                             NumberField(config.start_type),
                             NumberField(config.error_control),
                             config.image_path};
-    if (!ReplyOk(c_->Call(request), error)) return nullptr;
+    if (!ReplyOk(c_->Call(request), error_)) return nullptr;
     return std::make_unique<PosixService>(c_, config.name, access);
   }
+  int LastError() override { return error_; }
 
  private:
   std::shared_ptr<EmuConnection> c_;
   uint32_t access_;
+  int error_ = 0;
 };
 
 }  // namespace

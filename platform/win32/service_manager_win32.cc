@@ -54,13 +54,18 @@ class Win32ControlManager : public ServiceControlManager {
                                Wide(config.image_path).c_str(), nullptr, nullptr, nullptr, nullptr,
                                nullptr));
   }
+  int LastError() override { return error_; }
 
  private:
-  static std::unique_ptr<Service> Wrap(SC_HANDLE service) {
-    if (service == nullptr) return nullptr;
+  std::unique_ptr<Service> Wrap(SC_HANDLE service) {
+    if (service == nullptr) {
+      error_ = static_cast<int>(GetLastError());
+      return nullptr;
+    }
     return std::make_unique<Win32Service>(service);
   }
   SC_HANDLE handle_;
+  int error_ = 0;
 };
 
 }  // namespace
