@@ -108,9 +108,16 @@ TEST_F(ServiceManagerTest, AServiceIsCreatedStartedControlledStoppedAndDeleted) 
   ASSERT_TRUE(service->Control(kServiceControlStop));
   ASSERT_TRUE(WaitFor(*service, kServiceStopped));
   ASSERT_TRUE(service->Delete());
+  // The manager deletes a service once the last handle to it is closed, in
+  // its own time: the name goes soon after, not at once.
   notify.reset();
   service.reset();
-  EXPECT_EQ(scm->OpenService(name_, kServiceQueryStatus), nullptr);
+  bool gone = false;
+  for (int i = 0; i < 300 && !gone; ++i) {
+    gone = scm->OpenService(name_, kServiceQueryStatus) == nullptr;
+    if (!gone) Sleep(50);
+  }
+  EXPECT_TRUE(gone);
 }
 
 TEST_F(ServiceManagerTest, AManagerOpenedToConnectCannotCreate) {
