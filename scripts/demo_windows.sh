@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
-# The Windows tool under Wine against the emulated machine under Wine, from
-# start to end: a fresh machine folder that is also a Wine prefix, kvxemu
-# --wine with a copy of examples/volume and the module powered off (the
-# driver in Wine's driver host, the companion service under Wine's service
-# manager), kvxdbgview.exe attached and kvxprogress.exe watching the copy;
-# a run of examples/commands.xml and a run of copyPersistentData; and what
-# happened. Usage: demo_windows.sh POSIX_BUILD WINDOWS_BUILD
+# The Windows tool, the 32-bit QZRRemote.exe, under Wine's WOW64 against the
+# emulated machine under Wine, from start to end: a fresh machine folder
+# that is also a Wine prefix, kvxemu --wine with a copy of examples/volume
+# and the module powered off (the x64 driver in Wine's 64-bit driver host,
+# the companion service under Wine's service manager), kvxdbgview.exe
+# attached and kvxprogress.exe watching the copy; a run of
+# examples/commands.xml and a run of copyPersistentData; and what happened.
+# Usage: demo_windows.sh POSIX_BUILD WINDOWS_BUILD MACHINE_TOOLS
+#   WINDOWS_BUILD is the 32-bit build (the tool and its companions),
+#   MACHINE_TOOLS the 64-bit build's tools folder (the machine's pieces).
 set -uo pipefail
 build=${1:-build}
-winbuild=${2:-build-win64}
+winbuild=${2:-build-win}
 top=$(cd "$(dirname "$0")/.." && pwd)
 tools="$top/$build/tools"
 wintools="$top/$winbuild/tools"
-wine=${KVX_WINE:-/usr/lib/wine/wine64}
+machinetools=${3:-$top/build-win64/tools}
+wine=${KVX_WINE:-/usr/lib/wine/wine}
 
 machine=$(mktemp -d /tmp/kvx-demo-wine.XXXXXX)
 export KVXPREFIX="$machine" WINEPREFIX="$machine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -30,7 +34,7 @@ trap cleanup EXIT
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 bold "Making the Wine prefix and bringing the machine up (this takes a few seconds)"
-"$tools/kvxemu" up --volume "$top/examples/volume" --power off --wine "$wintools" || exit 1
+"$tools/kvxemu" up --volume "$top/examples/volume" --power off --wine "$machinetools" || exit 1
 mkdir -p "$bin"
 cp "$top/$winbuild/bin/QZRRemote.exe" "$top/$winbuild/bin/KVXRemoteCmd.xsd" "$bin/"
 "$wine" "$wintools/kvxdbgview.exe" --ready "$(winpath "$machine/.viewer")" \
@@ -40,8 +44,8 @@ for _ in $(seq 400); do [ -e "$machine/.viewer" ] && break; sleep 0.05; done
 touch "$machine/debug.txt"
 
 bold "Machine folder and Wine prefix: $machine"
-echo "Tool:           C:\\QZRRemote\\QZRRemote.exe (the 64-bit build; the product is the 32-bit one;"
-echo "                its wall times include Wine starting it)"
+echo "Tool:           C:\\QZRRemote\\QZRRemote.exe (the 32-bit product, under WOW64; its wall"
+echo "                times include Wine starting it)"
 echo "Debugger output of every run: $machine/debug.txt (kvxdbgview.exe)"
 echo
 

@@ -3,9 +3,10 @@
 # the waits the flash cycle must make with the module off at the start
 # (500 ms after power-on, 1000 ms after the mount, 500 ms before
 # power-off: 2.0 s). The difference is the tool's own overhead. Then the
-# same run of the Windows tool under Wine, against the machine under Wine,
-# when the 64-bit Windows build is there (./run bench makes it); its wall
-# time includes Wine starting the program.
+# same run of the Windows tool (the 32-bit QZRRemote.exe, under WOW64)
+# against the machine under Wine, when the 32-bit build and the machine's
+# 64-bit build are there (./run bench makes them); its wall time includes
+# Wine starting the program.
 set -euo pipefail
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,9 +42,10 @@ measure() {
 
 measure "full run of examples/commands.xml" -- "$top/$build/bin/QZRRemote" "$top/examples/commands.xml"
 
-winbuild=${WIN_BUILD:-build-win64}
-[ -x "$top/$winbuild/tools/kvxwine.exe" ] || exit 0
-wine=${KVX_WINE:-/usr/lib/wine/wine64}
+winbuild=${WIN_BUILD:-build-win}
+machinetools=${WINE_MACHINE:-$top/build-win64/tools}
+[ -f "$top/$winbuild/bin/QZRRemote.exe" ] && [ -f "$machinetools/kvxwine.exe" ] || exit 0
+wine=${KVX_WINE:-/usr/lib/wine/wine}
 export WINEPREFIX=$machine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 trap 'wineserver -k 2>/dev/null; rm -rf "$machine"' EXIT
 bin="$machine/drive_c/QZRRemote"
@@ -53,5 +55,5 @@ install_tool() {
   cp "$top/$winbuild/bin/QZRRemote.exe" "$top/$winbuild/bin/KVXRemoteCmd.xsd" "$bin/"
 }
 prepare=install_tool
-measure "the same run of the Windows tool under Wine (64-bit build)" --wine "$top/$winbuild/tools" -- \
+measure "the same run of the Windows tool under Wine (32-bit QZRRemote.exe)" --wine "$machinetools" -- \
   "$wine" "$bin/QZRRemote.exe" "Z:$(printf '%s' "$top/examples/commands.xml" | tr / '\\')"

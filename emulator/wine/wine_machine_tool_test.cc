@@ -3,11 +3,14 @@
 // the companion service under Wine's service manager and the management
 // stand-in, in a prefix of each test's own. Each run checks the exit code,
 // the console bytes, the history line, what the machine was asked and the
-// volume's files; the main road is also run by the POSIX tool on a POSIX
-// machine, and the two volumes must agree byte for byte.
+// volume's files, against the same run of the POSIX tool on a POSIX
+// machine.
 //
-// KVX_WIN_BUILD names the 64-bit Windows build folder (its bin/ and
-// tools/); ./run sets it for the Windows stage.
+// The tool is the product, the 32-bit QZRRemote.exe, on the 64-bit Windows
+// that the machine under Wine is: KVX_WIN_BUILD names the 32-bit Windows
+// build folder (bin/, lib/, tools/, tests/), KVX_WINE_MACHINE the tools
+// folder of the 64-bit build that makes the machine; ./run sets both for
+// the Windows stage.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,9 +33,21 @@ const std::string kExamples = KVX_SOURCE_DIR "/examples";
 const std::string kParsed = "The XML file has been parsed successfully.\r\n";
 const std::string kFailed = "Failed to parse the XML file.\r\n";
 
-std::string WinBuild() {
-  const char* dir = std::getenv("KVX_WIN_BUILD");
-  return dir ? dir : "";
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+std::string WinBuild() { return Variable("KVX_WIN_BUILD"); }
+std::string MachineTools() { return Variable("KVX_WINE_MACHINE"); }
+
+// The machine type in a Windows program's file header (0x14c for i386,
+// 0x8664 for x86-64); 0 when it is no Windows program.
+unsigned ImageMachine(const std::string& path) {
+  const std::string bytes = ReadFile(path);
+  if (bytes.size() < 0x40 || bytes.compare(0, 2, "MZ") != 0) return 0;
+  const size_t pe = static_cast<unsigned char>(bytes[0x3c]) | static_cast<unsigned char>(bytes[0x3d]) << 8;
+  if (pe + 6 > bytes.size() || bytes.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return 0;
+  return static_cast<unsigned char>(bytes[pe + 4]) | static_cast<unsigned char>(bytes[pe + 5]) << 8;
 }
 
 // The Wine and the Windows paths kvxemu itself uses.
@@ -98,7 +113,7 @@ class WineSandbox {
 // `volume`, the module off unless `powered`.
 struct WineRun {
   explicit WineRun(const std::string& volume = kExamples + "/volume", bool powered = false)
-      : emu(volume, powered, box.machine(), WinBuild() + "/tools") {}
+      : emu(volume, powered, box.machine(), MachineTools()) {}
   RunResult Commands(const std::string& file = kExamples + "/commands.xml") const {
     return box.Tool({WindowsPath(file)});
   }
@@ -106,10 +121,38 @@ struct WineRun {
   EmuMachine emu;
 };
 
+std::string WithoutCarriageReturns(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
+}
+
+// A POSIX machine with a copy of `volume` and the POSIX tool, for the
+// reference run.
+struct PosixRun {
+  explicit PosixRun(const std::string& volume = kExamples + "/volume", bool powered = false)
+      : emu(volume, powered, box.machine()) {}
+  RunResult Commands() const { return box.Run({kExamples + "/commands.xml"}); }
+  ToolSandbox box;
+  EmuMachine emu;
+};
+
+// The Windows tool's run on the machine under Wine and the POSIX tool's on
+// the POSIX machine ended alike, printed alike (but for line ends), asked
+// the machines the same things in the same order and left the same volume.
+void ExpectAlike(const RunResult& windows, const WineRun& run, const RunResult& unix, const PosixRun& posix) {
+  EXPECT_EQ(windows.exit_code, unix.exit_code) << windows.err;
+  EXPECT_EQ(WithoutCarriageReturns(windows.out), unix.out);
+  EXPECT_EQ(run.emu.Log(), posix.emu.Log());
+  EXPECT_EQ(Snapshot(run.emu.volume()), Snapshot(posix.emu.volume()));
+}
+
 class WineMachine : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(WinBuild().empty()) << "KVX_WIN_BUILD names the 64-bit Windows build";
+    ASSERT_FALSE(WinBuild().empty()) << "KVX_WIN_BUILD names the 32-bit Windows build";
+    ASSERT_FALSE(MachineTools().empty()) << "KVX_WINE_MACHINE names the machine's tools folder";
+    // What runs here is the product, never a twin of another bitness.
+    ASSERT_EQ(ImageMachine(WinBuild() + "/bin/QZRRemote.exe"), 0x14cu) << "QZRRemote.exe is not the 32-bit tool";
     ASSERT_FALSE(TemplatePrefix().empty()) << "no Wine prefix could be made";
   }
 };
@@ -130,11 +173,9 @@ TEST_F(WineMachine, TheExampleCommandsRunTheWholeCycleAndWriteWhatThePosixToolWr
   EXPECT_FALSE(fs::exists(run.box.machine() + "/dosdevices/~:"));
 
   // The same commands by the POSIX tool on a POSIX machine.
-  ToolSandbox posix;
-  EmuMachine reference(kExamples + "/volume", false, posix.machine());
-  ASSERT_TRUE(reference.up());
-  ASSERT_EQ(posix.Run({kExamples + "/commands.xml"}).exit_code, 0);
-  EXPECT_EQ(Snapshot(run.emu.volume()), Snapshot(reference.volume()));
+  PosixRun posix;
+  ASSERT_TRUE(posix.emu.up());
+  ExpectAlike(r, run, posix.Commands(), posix);
 }
 
 TEST_F(WineMachine, AModuleFoundOnIsAskedWhatThePosixToolAsks) {
@@ -143,14 +184,10 @@ TEST_F(WineMachine, AModuleFoundOnIsAskedWhatThePosixToolAsks) {
   const RunResult r = run.Commands();
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, kParsed);
-  const auto log = run.emu.Log();
-  EXPECT_TRUE(Starting(log, "firmware: power on").empty());
-  ToolSandbox posix;
-  EmuMachine reference(kExamples + "/volume", true, posix.machine());
-  ASSERT_TRUE(reference.up());
-  ASSERT_EQ(posix.Run({kExamples + "/commands.xml"}).exit_code, 0);
-  EXPECT_EQ(log, reference.Log());
-  EXPECT_EQ(Snapshot(run.emu.volume()), Snapshot(reference.volume()));
+  EXPECT_TRUE(Starting(run.emu.Log(), "firmware: power on").empty());
+  PosixRun posix(kExamples + "/volume", true);
+  ASSERT_TRUE(posix.emu.up());
+  ExpectAlike(r, run, posix.Commands(), posix);
 }
 
 TEST_F(WineMachine, TheCopyModeCopiesTheUserFolderWithProgressWatched) {
@@ -174,6 +211,13 @@ TEST_F(WineMachine, TheCopyModeCopiesTheUserFolderWithProgressWatched) {
   EXPECT_NE(shown.find("100%"), std::string::npos) << shown;
   EXPECT_EQ(Starting(run.emu.Log(), "firmware: power"),
             (std::vector<std::string>{"firmware: power on", "firmware: power off"}));
+
+  PosixRun posix;
+  ASSERT_TRUE(posix.emu.up());
+  const std::string posix_backup = posix.box.work() + "/backup";
+  MakeDirs(posix_backup);
+  ExpectAlike(r, run, posix.box.Run({"copyPersistentData", posix_backup}), posix);
+  EXPECT_EQ(Snapshot(posix_backup), Snapshot(backup));
 }
 
 TEST_F(WineMachine, AMissingServiceFailsTheRunAndLeavesTheModuleOff) {
@@ -200,18 +244,26 @@ TEST_F(WineMachine, APausedOrStoppedServiceIsSentNothing) {
   }
 }
 
+// The 32-bit tool on a 64-bit Windows installs "kvxio_x64.sys" from its
+// folder, and the driver runs in the 64-bit driver host whoever created its
+// service. The copy action then copies the driver's file too, as it copies
+// every file of the tool's folder but its own kinds: the POSIX tool's
+// folder gets the same file for the reference run.
 TEST_F(WineMachine, AMissingDriverFileIsInstalledFromTheToolsFolder) {
   WineRun run;
-  // The 64-bit test tool takes "kvxio.sys" from its folder; the 32-bit
-  // product takes "kvxio_x64.sys" on a 64-bit Windows.
-  fs::copy_file(WinBuild() + "/tools/kvxio_x64.sys", run.box.bin() + "/kvxio.sys");
+  const std::string driver = MachineTools() + "/kvxio_x64.sys";
+  fs::copy_file(driver, run.box.bin() + "/kvxio_x64.sys");
   ASSERT_TRUE(run.emu.Set({"driver_file=missing", "log=clear"}));
   const RunResult r = run.Commands();
-  EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, kParsed);
-  EXPECT_EQ(run.emu.Log(), MainRoadLog());
-  const RunResult config = run.box.Wine({WinBuild() + "/tools/kvxwine.exe", "status", "KVXIO"});
+  const RunResult config = run.box.Wine({MachineTools() + "/kvxwine.exe", "status", "KVXIO"});
   EXPECT_EQ(config.out.substr(0, 7), "running") << config.out << config.err;
+
+  PosixRun posix;
+  ASSERT_TRUE(posix.emu.up());
+  fs::copy_file(driver, posix.box.bin() + "/kvxio_x64.sys");
+  ExpectAlike(r, run, posix.Commands(), posix);
+  EXPECT_EQ(ReadFile(run.emu.volume() + "/QUARLE.000/user/kvxio_x64.sys"), ReadFile(driver));
 }
 
 TEST_F(WineMachine, AUserListHeldFourSecondsIsGivenUp) {
@@ -237,32 +289,20 @@ TEST_F(WineMachine, MoreThanFortyAccountsAreCountedButFortyNamed) {
   EXPECT_FALSE(fs::exists(run.emu.volume() + "/QUARLE.000/a45/kvxaccount.ini"));
 }
 
-std::string WithoutCarriageReturns(std::string text) {
-  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-  return text;
-}
-
 // The same knobs on a machine under Wine and on a POSIX machine, the example
-// commands run by the Windows and by the POSIX tool: the two runs end alike,
-// print alike (but for line ends), ask the machines the same things in the
-// same order and leave the same volume.
+// commands run by the Windows and by the POSIX tool: the two runs are alike.
 class WineMachineLikePosix : public WineMachine, public ::testing::WithParamInterface<std::vector<std::string>> {};
 
 TEST_P(WineMachineLikePosix, TheWindowsToolDoesWhatThePosixToolDoes) {
   WineRun run;
   ASSERT_TRUE(run.emu.up());
   ASSERT_TRUE(run.emu.Set(GetParam()));
-  ToolSandbox posix;
-  EmuMachine reference(kExamples + "/volume", false, posix.machine());
-  ASSERT_TRUE(reference.up());
-  ASSERT_TRUE(reference.Set(GetParam()));
+  PosixRun posix;
+  ASSERT_TRUE(posix.emu.up());
+  ASSERT_TRUE(posix.emu.Set(GetParam()));
   const RunResult windows = run.Commands();
-  const RunResult unix = posix.Run({kExamples + "/commands.xml"});
-  EXPECT_EQ(windows.exit_code, unix.exit_code);
-  EXPECT_EQ(WithoutCarriageReturns(windows.out), unix.out);
-  EXPECT_EQ(run.emu.Log(), reference.Log());
-  EXPECT_EQ(Snapshot(run.emu.volume()), Snapshot(reference.volume()));
-  EXPECT_EQ(JsonValue(run.emu.State(), "power"), JsonValue(reference.State(), "power"));
+  ExpectAlike(windows, run, posix.Commands(), posix);
+  EXPECT_EQ(JsonValue(run.emu.State(), "power"), JsonValue(posix.emu.State(), "power"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -278,14 +318,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WineMachine, TheListingBeforeAndAfterTheExampleCommandsIsThePosixToolsListing) {
   WineRun run;
   ASSERT_TRUE(run.emu.up());
-  ToolSandbox posix;
-  EmuMachine reference(kExamples + "/volume", false, posix.machine());
-  ASSERT_TRUE(reference.up());
+  PosixRun posix;
+  ASSERT_TRUE(posix.emu.up());
   // The default account is the one whose file was written last; the two
   // copies of the volume were made at other moments, so both are given the
   // same, distinct times.
   const auto now = fs::file_time_type::clock::now();
-  for (const std::string& volume : {run.emu.volume(), reference.volume()}) {
+  for (const std::string& volume : {run.emu.volume(), posix.emu.volume()}) {
     int step = 0;
     for (const char* account : {"User", "mary", "john"}) {
       fs::last_write_time(volume + "/QUARLE.000/" + std::string(account) + "/kvxaccount.ini",
@@ -296,17 +335,16 @@ TEST_F(WineMachine, TheListingBeforeAndAfterTheExampleCommandsIsThePosixToolsLis
     for (const std::vector<std::string>& args : {std::vector<std::string>{"/list"},
                                                  std::vector<std::string>{"/list", "/json"}}) {
       const RunResult windows = run.box.Tool(args);
-      const RunResult unix = posix.Run(args);
+      const RunResult unix = posix.box.Run(args);
       EXPECT_EQ(windows.exit_code, 0) << when << windows.err;
-      EXPECT_EQ(unix.exit_code, 0) << when;
-      EXPECT_EQ(WithoutCarriageReturns(windows.out), unix.out) << when << " " << args.back();
+      SCOPED_TRACE(std::string(when) + " " + args.back());
+      ExpectAlike(windows, run, unix, posix);
     }
     if (std::string(when) == "before") {
       ASSERT_EQ(run.Commands().exit_code, 0);
-      ASSERT_EQ(posix.Run({kExamples + "/commands.xml"}).exit_code, 0);
+      ASSERT_EQ(posix.Commands().exit_code, 0);
     }
   }
-  EXPECT_EQ(Snapshot(run.emu.volume()), Snapshot(reference.volume()));
 }
 
 TEST_F(WineMachine, AListingWithoutTheModuleEndsWithFive) {
