@@ -172,6 +172,22 @@ TEST_F(DriverTest, AnErrorMidwayStillClosesTheCycle) {
   EXPECT_EQ(flash_.calls, (std::vector<std::string>{"BeginFlash", "EndFlash"}));
 }
 
+// What an interrupted run left beside any file goes with the next run that
+// writes into its folder, whatever the name it writes there.
+TEST_F(DriverTest, LeftoversGoWithTheNextWriteIntoTheirFolder) {
+  const std::vector<std::string> leftovers = {"QUARLE.SYS/cmds/radio.xml.kvxtmp",
+                                              "QUARLE.000/mary/bookmarks.html.kvxtmp",
+                                              "QUARLE.000/john/cmds/power.xml.kvxtmp",
+                                              "old.ini.kvxtmp"};
+  for (const std::string& leftover : leftovers) Put(leftover, "half");
+  Put("QUARLE.000/user/keep.kvxtmp", "nobody wrote here");
+  EXPECT_TRUE(Run("<remoteCmd><singleUser action='changePassword' user='john'/>"
+                  "<configVA><mail action='0'/></configVA><configPassword minLength='8'/></remoteCmd>"));
+  for (const std::string& leftover : leftovers)
+    EXPECT_EQ(files_.GetAttributes("~:\\" + leftover), kInvalidAttributes) << leftover;
+  EXPECT_EQ(Get("QUARLE.000/user/keep.kvxtmp"), "nobody wrote here");
+}
+
 // A run on the volume through a file system with faults.
 class FaultTest : public DriverTest {
  protected:
