@@ -1,8 +1,11 @@
 #include "platform/win32/file_system_win32.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+
+#include <cstring>
 
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
@@ -52,6 +55,28 @@ bool WritesTo(const char* mode) {
   return false;
 }
 
+// A stream that only appends ("a", "ab", "at"): the handle has
+// FILE_APPEND_DATA and no FILE_WRITE_DATA, so the system puts every write
+// at the file's end in one step, also for other processes and other PCs
+// writing the same file on a share, where the run-time's own append (a
+// seek to the end, then the write) lets two writers overlap.
+FILE* OpenAppendOnly(const std::wstring& path, const char* mode) {
+  const bool binary = std::strchr(mode, 'b') != nullptr;
+  const HANDLE h = CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd =
+      _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_APPEND | (binary ? _O_BINARY : _O_TEXT));
+  if (fd == -1) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  FILE* f = _fdopen(fd, binary ? "ab" : "a");
+  if (f == nullptr) _close(fd);
+  return f;
+}
+
 }  // namespace
 
 bool IsReadOnlyFile(const std::wstring& path) {
@@ -74,7 +99,8 @@ std::unique_ptr<File> Win32FileSystem::Open(const std::string& path, const char*
     return nullptr;
   }
   SetLastError(ERROR_SUCCESS);
-  FILE* f = _wfopen(wide.c_str(), Wide(mode).c_str());
+  const bool append_only = mode[0] == 'a' && std::strchr(mode, '+') == nullptr;
+  FILE* f = append_only ? OpenAppendOnly(wide, mode) : _wfopen(wide.c_str(), Wide(mode).c_str());
   if (f == nullptr) {
     // The run-time leaves the system's error of the failed open in place;
     // a refusal of its own (a bad mode) has only errno.
