@@ -3,6 +3,7 @@
 // run checks the exit code, the console bytes, the history line, what the
 // machine was asked and the volume's files. The waits are real.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -259,6 +260,27 @@ TEST(QZRRemoteOnTheMachine, MoreThanFortyAccountsAreCountedButFortyNamed) {
   ASSERT_EQ(exports.size(), 1u);
   EXPECT_EQ(exports[0].substr(exports[0].size() - 9), "a38, a39]");
   EXPECT_FALSE(fs::exists(run.emu.volume() + "/QUARLE.000/a45/kvxaccount.ini"));
+}
+
+// A change that could not be made fails the run with 5, its message and
+// its history line, after the other accounts and the later steps were done
+// and the cycle was closed.
+TEST(QZRRemoteOnTheMachine, AChangeNotMadeEndsTheRunWithFive) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.up());
+  const std::string john = run.emu.volume() + "/QUARLE.000/john/kvxaccount.ini";
+  const std::string before = ReadFile(john);
+  chmod(john.c_str(), 0444);
+  WriteFile(run.box.work() + "/va.xml",
+            "<remoteCmd><configVA><mail action='0'/></configVA><configRadio wlan='on'/></remoteCmd>\n");
+  const RunResult r = run.box.Run({"va.xml"});
+  EXPECT_EQ(r.exit_code, 5);
+  EXPECT_EQ(r.out, kFailed);
+  EXPECT_EQ(WithoutTime(run.box.Log()), "va.xml, " + kFailed + "\n");
+  EXPECT_EQ(ReadFile(john), before);
+  EXPECT_NE(ReadFile(run.emu.volume() + "/QUARLE.000/User/kvxaccount.ini").find("MAIL=0"), std::string::npos);
+  EXPECT_TRUE(fs::exists(run.emu.volume() + "/QUARLE.SYS/cmds/radio.xml"));
+  EXPECT_EQ(JsonValue(run.emu.State(), "power"), "off");
 }
 
 }  // namespace
