@@ -228,6 +228,8 @@ TEST_F(FaultTest, AChangeThatCouldNotBeMadeFailsTheRun) {
        [&] { faulty_.full = "\\User\\"; }},
       {"combined file, full volume", "<singleUser action='resetUser' user='nobody'/>",
        [&] { faulty_.full = "kvxaccounts.ini"; }},
+      {"combined file, full account folder", "<singleUser action='resetUser' user='nobody'/>",
+       [&] { faulty_.full = "kvxaccount_unicode.ini"; }},
       {"changePassword, full volume", "<singleUser action='changePassword' user='john'/>",
        [&] { faulty_.full = "john\\cmds"; }},
       {"command store, full volume", "<configPower><ac standby='5'/></configPower>",

@@ -125,9 +125,14 @@ bool WriteAccountINIForRemote(ToolContext& ctx) {
     const std::string copy_path = folder + "\\kvxaccount_unicode.ini";
     RemovePartialFilesBeside(ctx.files, copy_path);
     // Only a copy this step made is read: a leftover of an earlier run is
-    // removed first, and a failed conversion skips the account.
-    if (RemoveWorkingFile(ctx, copy_path) &&
-        ConvertUtf8ToUnicode(ctx, folder + "\\kvxaccount.ini", copy_path)) {
+    // removed first, and a failed conversion skips the account. A copy
+    // that could not be written would leave the account out of the
+    // combined file, which then does not replace the old one.
+    bool unwritable = false;
+    const bool converted = RemoveWorkingFile(ctx, copy_path) &&
+                           ConvertUtf8ToUnicode(ctx, folder + "\\kvxaccount.ini", copy_path, &unwritable);
+    if (unwritable) written = false;
+    if (converted) {
       Diag(ctx.debug, "strUserPath = %s", copy_path.c_str());
       CIniFile copy(ctx.profile, copy_path);
       std::vector<std::string> sections;

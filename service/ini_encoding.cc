@@ -63,8 +63,10 @@ bool WriteWorkingCopy(ToolContext& ctx, const std::string& source, const std::st
   return written;
 }
 
-bool ConvertUtf8ToUnicode(ToolContext& ctx, const std::string& source, const std::string& target) {
-  return WriteWorkingCopy(ctx, source, target, false, nullptr);
+bool ConvertUtf8ToUnicode(ToolContext& ctx, const std::string& source, const std::string& target,
+                          bool* unwritable) {
+  if (unwritable) *unwritable = false;
+  return WriteWorkingCopy(ctx, source, target, false, nullptr, unwritable);
 }
 
 bool CopyUtf8AsUnicode(ToolContext& ctx, const std::string& source, const std::string& target,
