@@ -12,7 +12,8 @@ class CommandProcessor {
  public:
   virtual ~CommandProcessor() = default;
   // Applies the command document to the flash module. False when the
-  // flash cycle could not be opened or the user folder was not found.
+  // flash cycle could not be opened, the user folder was not found, or a
+  // change the document asked for could not be made.
   virtual bool DoRemoteCmdFile(XmlDocument& document) = 0;
   // Copies every file of the user folder into `folder`. False unless every
   // file was copied whole.

@@ -189,8 +189,9 @@ std::string UsageText(const std::string& module_path) {
          "  1   no command file named, or copyPersistentData without a folder\n"
          "  3   you are not an administrator (command file, copy or /list)\n"
          "  4   the command file could not be loaded or is not valid\n"
-         "  5   the commands could not be applied (flash module not reached), the\n"
-         "      copy did not copy every file, or /list did not reach the module\n"
+         "  5   the commands could not be applied (flash module not reached), a\n"
+         "      change they asked for could not be made (the later steps still ran),\n"
+         "      the copy did not copy every file, or /list did not reach the module\n"
          "  10  the tool relaunched itself with elevated rights\n";
 }
 

@@ -32,7 +32,10 @@ std::string HistoryLogPath(const std::string& module_path) {
 }
 
 LogFile::LogFile(const Deps& deps) : deps_(deps), path_(HistoryLogPath(deps.process.ModuleFileName())) {
-  file_ = deps_.files.Open(path_, "w+", nullptr);
+  // Emptied, then written only at its end: runs on several PCs that share
+  // the tool's folder each add a whole line, where writing in place from
+  // the start would lay a short line over the head of a long one.
+  if (deps_.files.Open(path_, "w", nullptr)) file_ = deps_.files.Open(path_, "a", nullptr);
   if (!file_) deps_.console.Write("The file 'LOGFILE' was not opened\n");
 }
 

@@ -14,7 +14,9 @@
 namespace kvx {
 
 // The history log: "QZRRemote.log" beside the executable, truncated when
-// the object is created (once per start of the program), one line per run.
+// the object is created (once per start of the program), one line per run,
+// added at the file's end in one write, so that runs sharing the file (the
+// tool on a network share) never tear each other's lines.
 class LogFile {
  public:
   struct Deps {

@@ -26,11 +26,14 @@ bool GetUserFolderPathEx(ToolContext& ctx, std::string& path) {
   return !path.empty();
 }
 
+bool IsSafeAccountName(const std::string& account) {
+  return account.find_first_of("\\/:") == std::string::npos && account != "." && account != "..";
+}
+
 bool GetCurrentUserPath(ToolContext& ctx, const std::string& account, std::string& path) {
   // Joined unchanged, such a name from a command file would reach outside
   // the user folder.
-  if (account.find_first_of("\\/:") != std::string::npos || account == "." || account == "..")
-    return false;
+  if (!IsSafeAccountName(account)) return false;
   std::string root;
   if (!GetRootPathEx(ctx, root)) return false;
   const std::string joined = JoinPath(root, account);

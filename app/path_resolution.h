@@ -15,6 +15,10 @@ bool GetRootPathEx(ToolContext& ctx, std::string& path);
 // True with `path` the data root when it was found and is not empty.
 bool GetUserFolderPathEx(ToolContext& ctx, std::string& path);
 
+// Whether an account name stays inside the user folder when joined to it:
+// not "." or "..", and no "\", "/" or ":".
+bool IsSafeAccountName(const std::string& account);
+
 // True with `path` the account's folder (data root, "\" unless the root
 // ends in one, the name). An account name that could leave the user folder
 // ("\", "/", ":", "." or "..") is refused: false, `path` untouched.

@@ -3,6 +3,8 @@
 // run checks the exit code, the console bytes, the history line, what the
 // machine was asked and the volume's files. The waits are real.
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -259,6 +261,52 @@ TEST(QZRRemoteOnTheMachine, MoreThanFortyAccountsAreCountedButFortyNamed) {
   ASSERT_EQ(exports.size(), 1u);
   EXPECT_EQ(exports[0].substr(exports[0].size() - 9), "a38, a39]");
   EXPECT_FALSE(fs::exists(run.emu.volume() + "/QUARLE.000/a45/kvxaccount.ini"));
+}
+
+// A change that could not be made fails the run with 5, its message and
+// its history line, after the other accounts and the later steps were done
+// and the cycle was closed.
+TEST(QZRRemoteOnTheMachine, AChangeNotMadeEndsTheRunWithFive) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.up());
+  const std::string john = run.emu.volume() + "/QUARLE.000/john/kvxaccount.ini";
+  const std::string before = ReadFile(john);
+  chmod(john.c_str(), 0444);
+  WriteFile(run.box.work() + "/va.xml",
+            "<remoteCmd><configVA><mail action='0'/></configVA><configRadio wlan='on'/></remoteCmd>\n");
+  const RunResult r = run.box.Run({"va.xml"});
+  EXPECT_EQ(r.exit_code, 5);
+  EXPECT_EQ(r.out, kFailed);
+  EXPECT_EQ(WithoutTime(run.box.Log()), "va.xml, " + kFailed + "\n");
+  EXPECT_EQ(ReadFile(john), before);
+  EXPECT_NE(ReadFile(run.emu.volume() + "/QUARLE.000/User/kvxaccount.ini").find("MAIL=0"), std::string::npos);
+  EXPECT_TRUE(fs::exists(run.emu.volume() + "/QUARLE.SYS/cmds/radio.xml"));
+  EXPECT_EQ(JsonValue(run.emu.State(), "power"), "off");
+}
+
+// A deleteUser killed the moment john's account file is gone has already
+// removed everything else in his folder: the account file goes last, so a
+// kill any earlier leaves an account that the next deleteUser finishes.
+TEST(QZRRemoteOnTheMachine, ADeleteKilledWhenTheAccountFileIsGoneLeftNothingElse) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.up());
+  const std::string john = run.emu.volume() + "/QUARLE.000/john";
+  MakeDirs(john + "/pfldr");
+  for (int i = 0; i < 2000; ++i) WriteFile(john + "/pfldr/f" + std::to_string(i), "x");
+  WriteFile(run.box.work() + "/del.xml",
+            "<remoteCmd><singleUser action='deleteUser' user='john'/></remoteCmd>\n");
+  const pid_t tool = StartProgram(run.box.CommandLine({"del.xml"}, {}), run.box.Env({}),
+                                  run.box.work(), run.box.work() + "/out");
+  int status = 0;
+  bool ended = false;
+  while (fs::exists(john + "/kvxaccount.ini") && !(ended = waitpid(tool, &status, WNOHANG) == tool)) {
+  }
+  if (!ended) {
+    kill(tool, SIGKILL);
+    waitpid(tool, &status, 0);
+  }
+  EXPECT_FALSE(fs::exists(john + "/kvxaccount.ini"));
+  EXPECT_FALSE(fs::exists(john + "/pfldr"));
 }
 
 }  // namespace

@@ -65,25 +65,40 @@ bool SkipsAccountCheck(const std::string& action) {
   return EqualsIgnoringCase(action, "copyPersistentData");
 }
 
+bool IsWorkableAccount(ToolContext& ctx, const std::string& account) {
+  if (!IsSafeAccountName(account)) {
+    Diag(ctx.debug, "The account %s is passed over: its name could lead out of the user folder.",
+         account.c_str());
+    return false;
+  }
+  return true;
+}
+
 bool SpliteFromSingleUserNode(ToolContext& ctx, const XMLNodeList& nodes,
                               const AccountList& accounts) {
-  bool ran = false;
+  bool made = true;
   for (const AccountCommand& c : ReadSingleUserCommands(nodes)) {
     if (c.user.empty() || c.action.empty()) continue;
     Diag(ctx.debug, "The %s account's action is %s", c.user.c_str(), c.action.c_str());
-    if (SkipsAccountCheck(c.action) || IsAccountInList(c.user, accounts)) {
-      ctx.debug.Write("The account is existed, and DoRemoteCmd");
-      DoRemoteCmd(ctx, c.user, c.action);
-      ran = true;
-    }
+    // The copy action does not work in the account's folder.
+    const bool copy = SkipsAccountCheck(c.action);
+    if (!copy && (!IsAccountInList(c.user, accounts) || !IsWorkableAccount(ctx, c.user))) continue;
+    ctx.debug.Write("The account is existed, and DoRemoteCmd");
+    // An unsupported action has shown its message box; it made no change
+    // that could fail.
+    if (!DoRemoteCmd(ctx, c.user, c.action) && GetCmdType(c.action) >= 0) made = false;
   }
-  return ran;
+  return made;
 }
 
 bool SpliteFromAllUserNode(ToolContext& ctx, const XMLNodeList& nodes, const AccountList& accounts) {
-  for (const AccountCommand& c : ReadAllUserCommands(nodes))
-    if (!c.action.empty()) DoRemoteCmdForAll(ctx, accounts, c.action);
-  return false;
+  bool made = true;
+  for (const AccountCommand& c : ReadAllUserCommands(nodes)) {
+    if (c.action.empty()) continue;
+    const int type = GetCmdType(c.action);
+    if (!DoRemoteCmdForAll(ctx, accounts, c.action) && type >= 0 && type <= 2) made = false;
+  }
+  return made;
 }
 
 bool DoRemoteCmd(ToolContext& ctx, const std::string& account, const std::string& action) {
@@ -117,6 +132,7 @@ bool DoRemoteCmdForAll(ToolContext& ctx, const AccountList& accounts, const std:
   }
   bool all = true;
   for (const std::string& account : accounts) {
+    if (!IsWorkableAccount(ctx, account)) continue;
     bool ok = false;
     if (type == 0) ok = DoDeleteUserCmd(ctx, account);
     if (type == 1) ok = DoResetUserCmd(ctx, account);
@@ -132,21 +148,26 @@ bool DoDeleteUserCmd(ToolContext& ctx, const std::string& account) {
   if (!GetCurrentUserPath(ctx, account, folder)) return false;
   Diag(ctx.debug, "GetCurrentUserPath is %s ", folder.c_str());
   if (account != "User") {
-    ClearFolder(ctx, folder);
+    // The account file goes last: as long as anything else is left, the
+    // folder stays an account that the next deleteUser finishes.
+    ClearFolder(ctx, folder, "kvxaccount.ini");
     ctx.files.RemoveDirectory(folder);
     ctx.flash.NotifyServiceExport();
-    return true;
+    const bool gone = ctx.files.GetAttributes(folder) == kInvalidAttributes;
+    if (!gone) Diag(ctx.debug, "The folder %s could not be removed whole.", folder.c_str());
+    return gone;
   }
   // The default account is never removed: it is reset instead.
   const std::string ini = folder + "\\kvxaccount.ini";
-  if (FitsProfileBuffer(ini)) MarkFirstTime(ctx, ini);
-  DoResetUserCmd(ctx, "User");
-  return true;
+  const bool marked = FitsProfileBuffer(ini) && MarkFirstTime(ctx, ini);
+  return DoResetUserCmd(ctx, "User") && marked;
 }
 
 bool DoChangePasswordCmd(ToolContext& ctx, const std::string& account) {
   std::string path;
   if (!GetCurrentUserPath(ctx, account, path)) return false;
+  // An account deleted earlier in the run has nobody left to ask.
+  if (ctx.files.GetAttributes(path) == kInvalidAttributes) return true;
   path = JoinPath(path, "cmds") + "\\password.xml";
   return WriteChangePasswordCmdStore(ctx, path, account);
 }

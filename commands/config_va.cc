@@ -50,23 +50,22 @@ ConfigVASettings ReadConfigVA(DebugOutput& debug, const XMLNodeList& nodes) {
 
 bool ApplyConfigVA(ToolContext& ctx, const XMLNodeList& nodes, const AccountList& accounts) {
   const ConfigVASettings s = ReadConfigVA(ctx.debug, nodes);
-  if (s.single) {
-    if (!s.single_name.empty()) {
-      std::string folder;
-      if (!GetCurrentUserPath(ctx, s.single_name, folder)) return false;
-      WriteAccessSettings(ctx, folder + "\\kvxaccount.ini", s.flags, s.single_name);
-    }
-    return true;
-  }
+  // The switches of one account; true when they were written, or when the
+  // account is passed over.
+  auto apply = [&](const std::string& account) {
+    if (!IsWorkableAccount(ctx, account)) return true;
+    std::string folder;
+    if (!GetCurrentUserPath(ctx, account, folder)) return false;
+    return WriteAccessSettings(ctx, folder + "\\kvxaccount.ini", s.flags, account);
+  };
+  if (s.single) return s.single_name.empty() || apply(s.single_name);
+  bool made = true;
   for (size_t i = 0; i < accounts.size(); ++i) {
     Diag(ctx.debug, "Total User[%d], current User[%d], and the node name is [%s]",
          static_cast<int>(accounts.size()), static_cast<int>(i), accounts[i].c_str());
-    if (accounts[i].empty()) continue;
-    std::string folder;
-    if (!GetCurrentUserPath(ctx, accounts[i], folder)) return false;
-    WriteAccessSettings(ctx, folder + "\\kvxaccount.ini", s.flags, accounts[i]);
+    if (!accounts[i].empty()) made = apply(accounts[i]) && made;
   }
-  return true;
+  return made;
 }
 
 }  // namespace kvx

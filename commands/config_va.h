@@ -26,8 +26,10 @@ struct ConfigVASettings {
 ConfigVASettings ReadConfigVA(DebugOutput& debug, const XMLNodeList& nodes);
 
 // Reads the configVA records into nine switches (all granted at first)
-// and writes them into each concerned account's INI file. False when the
-// folder of an account cannot be found.
+// and writes them into each concerned account's INI file. An account that
+// is passed over (IsWorkableAccount) does not keep the others from being
+// written. False when the folder of an account cannot be found or its file
+// could not be written; the other accounts are written all the same.
 bool ApplyConfigVA(ToolContext& ctx, const XMLNodeList& nodes, const AccountList& accounts);
 
 }  // namespace kvx

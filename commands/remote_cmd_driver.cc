@@ -16,9 +16,11 @@ namespace {
 
 // The accounts that have a "kvxaccount.ini" in their folder, in the
 // export's order; the default account is left out while it has never been
-// used.
-AccountList FillAccountList(ToolContext& ctx, CUserAccountExport& accounts) {
+// used. `made` turns false when the list may lack accounts (their working
+// copies could not be written), since the commands then miss them.
+AccountList FillAccountList(ToolContext& ctx, CUserAccountExport& accounts, bool& made) {
   accounts.ExportLocalAccountsLogonedEver("~:", "kvxaccount.ini", false);
+  made = accounts.complete() && made;
   AccountList list;
   for (const AccountEntry& entry : accounts.accounts())
     if (PathExists(ctx.files, ctx.debug, entry.folder + "\\" + "kvxaccount.ini"))
@@ -33,40 +35,46 @@ std::string Joined(const AccountList& list) {
 }
 
 // Steps 3 to 11, inside the open cycle and with the user folder known.
-void RunSteps(ToolContext& ctx, XmlDocument& document) {
+// Every step runs, whatever the one before it did; true when each made the
+// changes it was asked for.
+bool RunSteps(ToolContext& ctx, XmlDocument& document) {
   CUserAccountExport accounts(ctx);
-  AccountList list = FillAccountList(ctx, accounts);
+  bool made = true;
+  AccountList list = FillAccountList(ctx, accounts, made);
   Diag(ctx.debug, "Before SingleUser or All User CMD, The accounts are %s ", Joined(list).c_str());
 
   XMLNodeList nodes = SelectNodes(document, ctx.debug, kSingleUserQuery);
   if (!nodes.empty()) {
     ctx.debug.Write("Going to SpliteFromSingleUserNode.");
-    SpliteFromSingleUserNode(ctx, nodes, list);
-    WriteAccountINIForRemote(ctx);
+    made = SpliteFromSingleUserNode(ctx, nodes, list) && made;
+    made = WriteAccountINIForRemote(ctx) && made;
   }
   nodes = SelectNodes(document, ctx.debug, kAllUserQuery);
   if (!nodes.empty()) {
     ctx.debug.Write("Going to SpliteFromAllUserNode.");
-    SpliteFromAllUserNode(ctx, nodes, list);  // still the list from before the deletions
-    WriteAccountINIForRemote(ctx);
+    // Still the list from before the deletions.
+    made = SpliteFromAllUserNode(ctx, nodes, list) && made;
+    made = WriteAccountINIForRemote(ctx) && made;
   }
 
-  list = FillAccountList(ctx, accounts);
+  list = FillAccountList(ctx, accounts, made);
   Diag(ctx.debug, "After SingleUser or All User CMD, The accounts are %s ", Joined(list).c_str());
 
   ctx.debug.Write("Begin configVA.");
   nodes = SelectNodes(document, ctx.debug, kConfigVAQuery);
-  if (!nodes.empty()) ApplyConfigVA(ctx, nodes, list);
+  if (!nodes.empty()) made = ApplyConfigVA(ctx, nodes, list) && made;
   ctx.debug.Write("End configVA.");
 
   nodes = SelectNodes(document, ctx.debug, kConfigPasswordQuery);
-  if (!nodes.empty()) ApplyConfigPassword(ctx, nodes);
+  if (!nodes.empty()) made = ApplyConfigPassword(ctx, nodes) && made;
   nodes = SelectNodes(document, ctx.debug, kConfigPowerQuery);
-  if (!nodes.empty()) ApplyConfigPower(ctx, nodes);
+  if (!nodes.empty()) made = ApplyConfigPower(ctx, nodes) && made;
   nodes = SelectNodes(document, ctx.debug, kConfigRadioQuery);
-  if (!nodes.empty()) ApplyConfigRadio(ctx, nodes);
+  if (!nodes.empty()) made = ApplyConfigRadio(ctx, nodes) && made;
 
   ctx.flash.NotifyServiceExport();
+  if (!made) ctx.debug.Write("A change the commands asked for could not be made.");
+  return made;
 }
 
 }  // namespace
@@ -83,8 +91,9 @@ bool DoRemoteCmdFile(ToolContext& ctx, XmlDocument& document) {
     return false;
   }
   Diag(ctx.debug, "GetUserFolderPathEx's path is %s", folder.c_str());
+  bool made = false;
   try {
-    RunSteps(ctx, document);
+    made = RunSteps(ctx, document);
   } catch (const std::exception& e) {
     // The module is never left mounted by an error.
     Diag(ctx.debug, "The remote commands were cut short: %s", e.what());
@@ -92,7 +101,7 @@ bool DoRemoteCmdFile(ToolContext& ctx, XmlDocument& document) {
     return false;
   }
   ctx.flash.EndFlash();
-  return true;
+  return made;
 }
 
 }  // namespace kvx

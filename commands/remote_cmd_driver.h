@@ -15,10 +15,12 @@ inline constexpr const char* kConfigPasswordQuery = "(//configPassword)[last()]"
 inline constexpr const char* kConfigPowerQuery = "(//configPower)[last()]";
 inline constexpr const char* kConfigRadioQuery = "(//configRadio)[last()]";
 
-// True when the flash cycle opened and the user folder was found, whatever
-// the steps did afterwards; false when either failed, or when the steps
-// were cut short by an error of the XML layer or a memory shortage (the
-// cycle is then still closed, without the export).
+// True when the flash cycle opened, the user folder was found and every
+// step made the changes it was asked for. False when the cycle or the
+// folder failed; when a step could not make a change (a write, rename,
+// delete or copy that failed), after every later step has still run; or
+// when the steps were cut short by an error of the XML layer or a memory
+// shortage (the cycle is then still closed, without the export).
 bool DoRemoteCmdFile(ToolContext& ctx, XmlDocument& document);
 
 }  // namespace kvx

@@ -1,5 +1,8 @@
 #include "commands/remote_cmd_driver.h"
 
+#include <sys/stat.h>
+
+#include <functional>
 #include <stdexcept>
 
 #include "commands/config_va.h"
@@ -167,6 +170,132 @@ TEST_F(DriverTest, AnErrorMidwayStillClosesTheCycle) {
   FailingDocument document;
   EXPECT_FALSE(DoRemoteCmdFile(ctx_, document));
   EXPECT_EQ(flash_.calls, (std::vector<std::string>{"BeginFlash", "EndFlash"}));
+}
+
+// What an interrupted run left beside any file goes with the next run that
+// writes into its folder, whatever the name it writes there.
+TEST_F(DriverTest, LeftoversGoWithTheNextWriteIntoTheirFolder) {
+  const std::vector<std::string> leftovers = {"QUARLE.SYS/cmds/radio.xml.kvxtmp",
+                                              "QUARLE.000/mary/bookmarks.html.kvxtmp",
+                                              "QUARLE.000/john/cmds/power.xml.kvxtmp",
+                                              "old.ini.kvxtmp"};
+  for (const std::string& leftover : leftovers) Put(leftover, "half");
+  Put("QUARLE.000/user/keep.kvxtmp", "nobody wrote here");
+  EXPECT_TRUE(Run("<remoteCmd><singleUser action='changePassword' user='john'/>"
+                  "<configVA><mail action='0'/></configVA><configPassword minLength='8'/></remoteCmd>"));
+  for (const std::string& leftover : leftovers)
+    EXPECT_EQ(files_.GetAttributes("~:\\" + leftover), kInvalidAttributes) << leftover;
+  EXPECT_EQ(Get("QUARLE.000/user/keep.kvxtmp"), "nobody wrote here");
+}
+
+// A run on the volume through a file system with faults.
+class FaultTest : public DriverTest {
+ protected:
+  FaultTest() {
+    PutAccount("User", Account("User", "FirstTime=1\r\n"));
+    tool_ = machine_ / "tool";
+    MakeDirs(tool_);
+    WriteFile(tool_ + "/QZRRemote", "tool");
+    WriteFile(tool_ + "/readme.txt", "readme");
+    process_.module = PathMap::ToWindows(tool_ + "/QZRRemote");
+  }
+  bool RunFaulty(const std::string& commands) {
+    WriteFile(machine_ / "c.xml", "<remoteCmd>" + commands + "<configRadio wlan='on'/></remoteCmd>");
+    document_ = xml_->CreateDocument(XmlClassVersion::k60);
+    EXPECT_TRUE(document_->Load(machine_ / "c.xml"));
+    return DoRemoteCmdFile(faulty_ctx_, *document_);
+  }
+  FaultyFiles faulty_{files_};
+  ToolContext faulty_ctx_{faulty_,  debug_,       profile_,  *xml_,    state_,
+                          flash_,   objects_,     message_box_, process_, strings_};
+  std::string tool_;
+};
+
+// Every change asked for and not made fails the run, after the later steps
+// (here the radio settings) have still run.
+TEST_F(FaultTest, AChangeThatCouldNotBeMadeFailsTheRun) {
+  struct Case {
+    const char* name;
+    std::string commands;
+    std::function<void()> fault;
+  };
+  const std::string temp = files_.TempFolder();
+  const std::vector<Case> cases = {
+      {"configVA, full volume", "<configVA><mail action='0'/></configVA>", [&] { faulty_.full = "QUARLE.000"; }},
+      {"resetUser, full volume", "<singleUser action='resetUser' user='john'/>",
+       [&] { faulty_.full = "\\john\\"; }},
+      {"deleteUser of User, full volume", "<singleUser action='deleteUser' user='User'/>",
+       [&] { faulty_.full = "\\User\\"; }},
+      {"combined file, full volume", "<singleUser action='resetUser' user='nobody'/>",
+       [&] { faulty_.full = "kvxaccounts.ini"; }},
+      {"combined file, full account folder", "<singleUser action='resetUser' user='nobody'/>",
+       [&] { faulty_.full = "kvxaccount_unicode.ini"; }},
+      {"changePassword, full volume", "<singleUser action='changePassword' user='john'/>",
+       [&] { faulty_.full = "john\\cmds"; }},
+      {"command store, full volume", "<configPower><ac standby='5'/></configPower>",
+       [&] { faulty_.full = "power.xml"; }},
+      {"copy action, full volume", "<singleUser action='copyPersistentData' user='x'/>",
+       [&] { faulty_.full = "QUARLE.000\\user"; }},
+      {"full temp folder", "<configVA><mail action='0'/></configVA>", [&] { faulty_.full = temp; }},
+      {"read-only account file", "<configVA><mail action='0'/></configVA>",
+       [&] { chmod(Vol("QUARLE.000/mary/kvxaccount.ini").c_str(), 0444); }},
+      {"read-only command store", "<configPassword minLength='8'/>",
+       [&] {
+         Put("QUARLE.SYS/cmds/password.xml", "old");
+         chmod(Vol("QUARLE.SYS/cmds/password.xml").c_str(), 0444);
+       }},
+      {"read-only user file", "<singleUser action='copyPersistentData' user='x'/>",
+       [&] {
+         Put("QUARLE.000/user/readme.txt", "old");
+         chmod(Vol("QUARLE.000/user/readme.txt").c_str(), 0444);
+       }},
+      {"copy action from the user folder", "<singleUser action='copyPersistentData' user='x'/>",
+       [&] {
+         Put("QUARLE.000/user/QZRRemote", "tool");
+         process_.module = PathMap::ToWindows(Vol("QUARLE.000/user/QZRRemote"));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    faulty_.full.clear();
+    RemoveTree(Vol("QUARLE.SYS/cmds"));
+    c.fault();
+    EXPECT_FALSE(RunFaulty(c.commands));
+    EXPECT_TRUE(debug_.Has("A change the commands asked for could not be made."));
+    EXPECT_NE(Get("QUARLE.SYS/cmds/radio.xml").find("wlan=\"on\""), std::string::npos);
+    chmod(Vol("QUARLE.000/mary/kvxaccount.ini").c_str(), 0644);
+    process_.module = PathMap::ToWindows(tool_ + "/QZRRemote");
+    debug_.lines.clear();
+  }
+  // Nothing to act on is no failure: an account that does not exist, a
+  // single account that is not named.
+  EXPECT_TRUE(RunFaulty("<singleUser action='resetUser' user='nobody'/>"
+                        "<configVA><singleuser/><mail action='0'/></configVA>"));
+}
+
+// A deleteUser cut short (here: nothing more can be deleted after a few
+// entries) leaves john an account, and the next deleteUser finishes it.
+TEST_F(FaultTest, AnInterruptedDeleteIsFinishedByTheNext) {
+  for (int i = 0; i < 20; ++i) Put("QUARLE.000/john/pfldr/f" + std::to_string(i), "x");
+  Put("QUARLE.000/john/zz.txt", "x");
+  faulty_.deletions_left = 5;
+  EXPECT_FALSE(RunFaulty("<singleUser action='deleteUser' user='john'/>"));
+  EXPECT_NE(files_.GetAttributes("~:\\QUARLE.000\\john\\kvxaccount.ini"), kInvalidAttributes);
+  faulty_.deletions_left = -1;
+  EXPECT_TRUE(RunFaulty("<singleUser action='deleteUser' user='john'/>"));
+  EXPECT_EQ(files_.GetAttributes("~:\\QUARLE.000\\john"), kInvalidAttributes);
+}
+
+// An account whose file names a section that climbs out of the user folder
+// is passed over; the others get their switches.
+TEST_F(FaultTest, AHostileAccountDoesNotStopTheOthers) {
+  PutAccount("aaa", "[..\\QUARLE.SYS]\r\nMAIL=1\r\n");
+  SetTime("QUARLE.000/aaa/kvxaccount.ini", 500);
+  EXPECT_TRUE(RunFaulty("<configVA><mail action='0'/></configVA>"));
+  for (const char* account : {"john", "mary", "User"}) EXPECT_NE(Ini(account).find("MAIL=0"), std::string::npos) << account;
+  EXPECT_TRUE(debug_.Has("The account ..\\QUARLE.SYS is passed over: its name could lead out of the "
+                         "user folder."));
+  EXPECT_EQ(Get("QUARLE.000/aaa/kvxaccount.ini"), Utf8Marked("[..\\QUARLE.SYS]\r\nMAIL=1\r\n"));
 }
 
 class ConfigVATest : public DriverTest {

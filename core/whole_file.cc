@@ -30,6 +30,11 @@ void RemovePartialFiles(FileSystem& files, const std::string& folder) {
     if (IsPartialFile(e.name) && !(e.attributes & kAttrDirectory)) files.DeleteFile(base + e.name);
 }
 
+void RemovePartialFilesBeside(FileSystem& files, const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  if (slash != std::string::npos) RemovePartialFiles(files, path.substr(0, slash + 1));
+}
+
 bool WriteWholeFile(FileSystem& files, const std::string& destination,
                     const std::function<bool(File&)>& fill, int* error) {
   int err = 0;

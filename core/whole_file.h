@@ -23,6 +23,10 @@ bool IsPartialFile(const std::string& name);
 // Removes, from `folder`, every file that an interrupted run left beside
 // its final name. Links are removed, never followed; read-only files stay.
 void RemovePartialFiles(FileSystem& files, const std::string& folder);
+// The same for the folder that holds `path`: what a step calls before it
+// writes `path`, so that every kind of leftover goes with the next run that
+// works in its folder, not only one of the name it writes.
+void RemovePartialFilesBeside(FileSystem& files, const std::string& path);
 
 // Writes `destination` whole: `fill` writes the new content into a fresh
 // file beside it, which then replaces it. When `fill` or the flush fails,

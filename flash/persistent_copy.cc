@@ -5,6 +5,7 @@
 #include "app/path_resolution.h"
 #include "core/diag.h"
 #include "core/path_exists.h"
+#include "core/text.h"
 #include "core/utf.h"
 #include "core/whole_file.h"
 #include "service/account_ini.h"
@@ -175,8 +176,11 @@ bool DoResetUserCmd(ToolContext& ctx, const std::string& account) {
   if (!GetPersistFolderPath(ctx, persist)) return false;
   Diag(ctx.debug, "The data folder is %s!", persist.c_str());
   if (IsCopyOntoItself(ctx, persist, folder)) return false;
+  // An account deleted earlier in the run has nothing left to fill, and
+  // its folder is not made again.
+  const bool account_exists = ctx.files.GetAttributes(folder) != kInvalidAttributes;
   std::vector<FindEntry> entries;
-  if (ctx.files.FindFiles(persist + "\\*", entries)) {
+  if (account_exists && ctx.files.FindFiles(persist + "\\*", entries)) {
     RemovePartialFiles(ctx.files, folder);
     for (const FindEntry& e : entries) {
       if (e.name == "." || e.name == ".." || (e.attributes & kAttrDirectory)) continue;
@@ -191,7 +195,24 @@ bool DoResetUserCmd(ToolContext& ctx, const std::string& account) {
   return done;
 }
 
-bool ClearFolder(ToolContext& ctx, const std::string& path) {
+namespace {
+
+// Removes one entry of `folder`; a link is removed itself, never followed.
+bool RemoveEntry(ToolContext& ctx, const std::string& folder, const FindEntry& e) {
+  const std::string full = folder + e.name;
+  if (e.attributes & kAttrReparsePoint)
+    return ctx.files.DeleteFile(full) || ctx.files.RemoveDirectory(full);
+  if (e.attributes & kAttrDirectory) {
+    const bool cleared = ClearFolder(ctx, full);
+    return ctx.files.RemoveDirectory(full) && cleared;
+  }
+  ctx.files.SetAttributes(full, kAttrNormal);
+  return ctx.files.DeleteFile(full);
+}
+
+}  // namespace
+
+bool ClearFolder(ToolContext& ctx, const std::string& path, const std::string& last) {
   if (!PathExists(ctx.files, ctx.debug, path)) return true;
   if (Utf16Length(path) < 4) return false;
   // A folder that is itself a link is not entered: emptying it would empty
@@ -202,21 +223,19 @@ bool ClearFolder(ToolContext& ctx, const std::string& path) {
   const std::string folder = WithSlash(path);
   std::vector<FindEntry> entries;
   if (!ctx.files.FindFiles(folder + "*.*", entries)) return true;
+  bool cleared = true;
+  const FindEntry* kept = nullptr;
   for (const FindEntry& e : entries) {
     if (e.name == "." || e.name == "..") continue;
-    const std::string full = folder + e.name;
-    if (e.attributes & kAttrReparsePoint) {
-      // A link is removed itself; what it points to is not touched.
-      if (!ctx.files.DeleteFile(full)) ctx.files.RemoveDirectory(full);
-    } else if (e.attributes & kAttrDirectory) {
-      ClearFolder(ctx, full);
-      ctx.files.RemoveDirectory(full);
-    } else {
-      ctx.files.SetAttributes(full, kAttrNormal);
-      ctx.files.DeleteFile(full);
+    if (!last.empty() && EqualsIgnoringCase(e.name, last)) {
+      kept = &e;
+      continue;
     }
+    cleared = RemoveEntry(ctx, folder, e) && cleared;
   }
-  return true;
+  // Only once everything else is gone.
+  if (kept) cleared = cleared && RemoveEntry(ctx, folder, *kept);
+  return cleared;
 }
 
 }  // namespace kvx

@@ -35,9 +35,12 @@ bool DoCopyPersistentData(ToolContext& ctx, const std::string& account);
 bool DoResetUserCmd(ToolContext& ctx, const std::string& account);
 
 // Empties a folder tree, never following a symbolic link out of it (a
-// folder that is itself a link is left as it is, its target untouched). False
-// only for an existing path shorter than 4 characters (a drive's root).
-bool ClearFolder(ToolContext& ctx, const std::string& path);
+// folder that is itself a link is left as it is, its target untouched).
+// The entry of the top folder named `last` (in any letter case) is removed
+// only after every other entry was, and stays when one could not be. False
+// for an existing path shorter than 4 characters (a drive's root), which
+// is not touched, and when an entry could not be removed.
+bool ClearFolder(ToolContext& ctx, const std::string& path, const std::string& last = "");
 
 // Copies `source` to `destination` in 1 MiB chunks, adding to the copy
 // counters and publishing the percentage after every chunk. A copy that

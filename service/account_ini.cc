@@ -29,7 +29,8 @@ bool RemoveWorkingFile(ToolContext& ctx, const std::string& path) {
 }
 
 // Copies the flash file at `path` to a fresh working copy in the temp
-// folder, lets `edit` change the UTF-16 copy, and puts it back. Each step
+// folder, lets `edit` change the copy (made UTF-16 when the converters take
+// it), and puts it back. Each step
 // must succeed before the next runs; when one fails, the flash file stays
 // as it was and the result is false. A flash file that does not exist is
 // left missing, and that is no failure.
@@ -44,12 +45,17 @@ bool EditAccountFile(ToolContext& ctx, const std::string& path, Edit edit) {
   }
   int error = 0;
   if (!CopyFileBuffered(ctx, path, temp, &error)) return error == kErrorFileNotFound;
-  bool edited = ConvertUtf8ToUnicode(ctx, temp, temp);
-  if (edited) {
+  RemovePartialFilesBeside(ctx.files, path);
+  // A file the converters do not take (an empty one, one of 1 MiB or more)
+  // stays as it is, and the profile functions edit it in its own encoding.
+  const bool utf16 = ConvertUtf8ToUnicode(ctx, temp, temp);
+  bool edited = false;
+  {
     CIniFile ini(ctx.profile, temp);
     edited = edit(ini) && ini.Flush();
   }
-  edited = edited && ConvertIniToUtf8(ctx, temp) && CopyFileBuffered(ctx, temp, path);
+  if (utf16) edited = edited && ConvertIniToUtf8(ctx, temp);
+  edited = edited && CopyFileBuffered(ctx, temp, path);
   if (!edited) Diag(ctx.debug, "%s could not be edited and is left as it was.", path.c_str());
   ctx.files.DeleteFile(temp);
   return edited;
@@ -100,6 +106,7 @@ bool WriteAccountINIForRemote(ToolContext& ctx) {
   const std::string temp = ctx.files.TempFolder() + "kvxaccounts.ini";
   Diag(ctx.debug, "The Real IniFile Location is %s, and the Temp IniFile Location is %s.",
        real.c_str(), temp.c_str());
+  RemovePartialFilesBeside(ctx.files, real);
   if (!RemoveWorkingFile(ctx, temp) || !CreateUnicodeIni(ctx, temp)) {
     ctx.debug.Write("An error occer when copy ini file");
     ctx.debug.Write(kEquals35 + "Leave WriteAccountINIForRemote" + kEquals26);
@@ -110,15 +117,22 @@ bool WriteAccountINIForRemote(ToolContext& ctx) {
   Diag(ctx.debug, "The Defualt User of accounts is %s.", default_user.c_str());
   CIniFile combined(ctx.profile, temp);
   // Every value must reach the combined file, or the old one stays.
-  bool written = combined.WriteString("General", "DefaultUser", default_user) &&
+  bool written = accounts.complete() &&
+                 combined.WriteString("General", "DefaultUser", default_user) &&
                  combined.WriteString("General", "Resolution", "1024x768");
 
   for (const std::string& folder : folders) {
     const std::string copy_path = folder + "\\kvxaccount_unicode.ini";
+    RemovePartialFilesBeside(ctx.files, copy_path);
     // Only a copy this step made is read: a leftover of an earlier run is
-    // removed first, and a failed conversion skips the account.
-    if (RemoveWorkingFile(ctx, copy_path) &&
-        ConvertUtf8ToUnicode(ctx, folder + "\\kvxaccount.ini", copy_path)) {
+    // removed first, and a failed conversion skips the account. A copy
+    // that could not be written would leave the account out of the
+    // combined file, which then does not replace the old one.
+    bool unwritable = false;
+    const bool converted = RemoveWorkingFile(ctx, copy_path) &&
+                           ConvertUtf8ToUnicode(ctx, folder + "\\kvxaccount.ini", copy_path, &unwritable);
+    if (unwritable) written = false;
+    if (converted) {
       Diag(ctx.debug, "strUserPath = %s", copy_path.c_str());
       CIniFile copy(ctx.profile, copy_path);
       std::vector<std::string> sections;

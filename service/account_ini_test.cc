@@ -85,6 +85,29 @@ TEST_F(AccountIniTest, AccessSettingsWriteTheNineSwitches) {
                        "VOIP=1\r\nRDESKTOP=1\r\nICACLIENT=1\r\nVMWARE=1\r\nPHOTO=1\r\nMUSIC=0\r\n"));
 }
 
+// Files the converters do not take are edited as they are, as the profile
+// functions edit them (the differential corpus holds both against Wine's).
+TEST_F(AccountIniTest, FilesTheConvertersDoNotTakeAreEditedAsTheyAre) {
+  const std::string switches =
+      "MAIL=0\r\nWEB=1\r\nCHAT=0\r\nVOIP=1\r\nRDESKTOP=1\r\nICACLIENT=1\r\nVMWARE=1\r\nPHOTO=1\r\nMUSIC=0\r\n";
+  std::string notes = "[notes]\r\n";
+  while (notes.size() < 2621440) notes += "Note=012345678901234567890123456789012345678901234567890123456\r\n";
+  const struct {
+    std::string name, before, after;
+  } cases[] = {
+      {"zero", "", "[zero]\r\n" + switches},
+      {"big", Utf8Marked("[big]\r\nMAIL=1\r\n" + notes),
+       Utf8Marked("[big]\r\n" + switches + notes)},
+  };
+  const int flags[9] = {0, 1, 0, 1, 1, 1, 1, 1, 0};
+  for (const auto& c : cases) {
+    Put("QUARLE.000/" + c.name + "/kvxaccount.ini", c.before);
+    EXPECT_TRUE(WriteAccessSettings(ctx_, "~:\\QUARLE.000\\" + c.name + "\\kvxaccount.ini", flags, c.name))
+        << c.name;
+    EXPECT_TRUE(Get("QUARLE.000/" + c.name + "/kvxaccount.ini") == c.after) << c.name;
+  }
+}
+
 TEST_F(AccountIniTest, AMissingAccountFileIsLeftMissing) {
   MakeDirs(Vol("QUARLE.000/ghost"));
   const int flags[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};

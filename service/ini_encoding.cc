@@ -52,22 +52,28 @@ bool ConvertIniToUtf8(ToolContext& ctx, const std::string& path) {
 // with `fresh` the target is deleted first. `created` says whether the
 // target was created (its mark written).
 bool WriteWorkingCopy(ToolContext& ctx, const std::string& source, const std::string& target,
-                      bool fresh, bool* created) {
+                      bool fresh, bool* created, bool* unwritable = nullptr) {
   std::string bytes;
   if (!ReadSmallFile(ctx, source, bytes)) return false;
   const std::u16string text = Utf16OfUtf8File(bytes);
   if (text.empty()) return false;
   if (fresh) ctx.files.DeleteFile(target);
-  return ReplaceWhole(ctx, target, "\xFF\xFE", EncodeUtf16Bytes(text), created);
+  const bool written = ReplaceWhole(ctx, target, "\xFF\xFE", EncodeUtf16Bytes(text), created);
+  if (unwritable) *unwritable = !written;
+  return written;
 }
 
-bool ConvertUtf8ToUnicode(ToolContext& ctx, const std::string& source, const std::string& target) {
-  return WriteWorkingCopy(ctx, source, target, false, nullptr);
+bool ConvertUtf8ToUnicode(ToolContext& ctx, const std::string& source, const std::string& target,
+                          bool* unwritable) {
+  if (unwritable) *unwritable = false;
+  return WriteWorkingCopy(ctx, source, target, false, nullptr, unwritable);
 }
 
-bool CopyUtf8AsUnicode(ToolContext& ctx, const std::string& source, const std::string& target) {
-  bool created = false;
-  WriteWorkingCopy(ctx, source, target, true, &created);
+bool CopyUtf8AsUnicode(ToolContext& ctx, const std::string& source, const std::string& target,
+                       bool* unwritable) {
+  bool created = false, failed = false;
+  WriteWorkingCopy(ctx, source, target, true, &created, &failed);
+  if (unwritable) *unwritable = failed;
   return created;
 }
 

@@ -20,11 +20,16 @@ bool ConvertIniToUtf8(ToolContext& ctx, const std::string& path);
 // Writes `target` (which may be `source`) as FF FE and the UTF-16 of the
 // UTF-8 `source` (its mark, if any, left out). False for an empty, large or
 // unreadable source, or when the text cannot be written.
-bool ConvertUtf8ToUnicode(ToolContext& ctx, const std::string& source, const std::string& target);
+// `unwritable` as for CopyUtf8AsUnicode below.
+bool ConvertUtf8ToUnicode(ToolContext& ctx, const std::string& source, const std::string& target,
+                          bool* unwritable = nullptr);
 
 // As ConvertUtf8ToUnicode, but the target is deleted first, and the result
-// is true once the target was created.
-bool CopyUtf8AsUnicode(ToolContext& ctx, const std::string& source, const std::string& target);
+// is true once the target was created. `unwritable`, when given, says
+// whether a source that was read could not be written to the target (a
+// full temp folder), as opposed to a source the converter does not take.
+bool CopyUtf8AsUnicode(ToolContext& ctx, const std::string& source, const std::string& target,
+                       bool* unwritable = nullptr);
 
 // Creates `path` anew holding only the mark FF FE.
 bool CreateUnicodeIni(ToolContext& ctx, const std::string& path);

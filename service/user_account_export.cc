@@ -4,6 +4,7 @@
 #include "core/path_exists.h"
 #include "core/text.h"
 #include "core/utf.h"
+#include "core/whole_file.h"
 #include "service/ini_encoding.h"
 #include "service/ini_file.h"
 
@@ -19,7 +20,10 @@ void RemoveLeftoverWorkingCopies(ToolContext& ctx) {
   const std::string folder = ctx.files.TempFolder();
   const std::string prefix = kWorkingCopyPrefix;
   std::vector<FindEntry> entries;
-  if (folder.empty() || !ctx.files.FindFiles(folder + prefix + "*.tmp", entries)) return;
+  if (folder.empty()) return;
+  // Also what was written beside a working copy or another file here.
+  RemovePartialFiles(ctx.files, folder);
+  if (!ctx.files.FindFiles(folder + prefix + "*.tmp", entries)) return;
   for (const FindEntry& e : entries) {
     // The pattern's match is checked again: a system may match short names.
     const bool ours = e.name.size() > prefix.size() + 4 && EqualsIgnoringCase(e.name.substr(0, prefix.size()), prefix) &&
@@ -35,6 +39,7 @@ void CUserAccountExport::ExportLocalAccountsLogonedEver(const std::string& root,
                                                         bool include_all) {
   ctx_.debug.Write("CUserAccountExport::ExportLocalAccountsLogonedEver()\n");
   accounts_.clear();
+  complete_ = true;
   std::string settings = root;
   GetUserSettingsPath(settings);
   ctx_.debug.Write(settings);
@@ -47,6 +52,7 @@ void CUserAccountExport::ExportLocalAccountsLogonedEver(const std::string& root,
     // Without a file of its own the export would read another's.
     ctx_.debug.Write("Failed to create the temp file!");
     temp.clear();
+    complete_ = false;
   } else if (!ctx_.files.FindFiles(settings + "*", entries)) {
     ctx_.debug.Write("Failed to enum files!");
   } else {
@@ -54,7 +60,12 @@ void CUserAccountExport::ExportLocalAccountsLogonedEver(const std::string& root,
       if (!(entry.attributes & kAttrDirectory) || entry.name == "." || entry.name == "..") continue;
       const std::string ini = settings + entry.name + "\\" + ini_name;
       // Only a copy made from this folder's file is read.
-      const bool copied = CopyUtf8AsUnicode(ctx_, ini, temp);
+      bool unwritable = false;
+      const bool copied = CopyUtf8AsUnicode(ctx_, ini, temp, &unwritable);
+      if (unwritable) {
+        Diag(ctx_.debug, "The working copy of %s could not be written.", ini.c_str());
+        complete_ = false;
+      }
       std::u16string buffer;
       if (copied) ctx_.profile.GetSectionNames(buffer, 520, temp);
       const std::vector<std::string> sections = SplitSectionNames(buffer);

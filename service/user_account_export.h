@@ -43,11 +43,16 @@ class CUserAccountExport {
   void GetAccountFolders(std::vector<std::string>& out) const;
   std::string GetDefaultUser() const { return default_user_; }
   const std::vector<AccountEntry>& accounts() const { return accounts_; }
+  // False when the last export could not make a working copy it needed
+  // (none could be created, or an account's file could not be written to
+  // it), so the list may lack accounts that are on the flash.
+  bool complete() const { return complete_; }
 
  private:
   ToolContext& ctx_;
   std::vector<AccountEntry> accounts_;
   std::string default_user_;
+  bool complete_ = true;
 };
 
 }  // namespace kvx

@@ -104,7 +104,8 @@ TEST_F(FlashFixture, WorkingCopiesLeftByAnInterruptedRunAreRemovedAndNothingElse
   ASSERT_TRUE(paths_.ToNative(temp, native));
   const std::string outside = machine_ / "outside.tmp";
   ASSERT_TRUE(WriteFile(outside, "not ours"));
-  for (const char* name : {"QZR1A2B.tmp", "qzrFFFF.TMP", "QZR7.tmp.keep", "other.tmp", "QZRro.tmp"}) {
+  for (const char* name : {"QZR1A2B.tmp", "qzrFFFF.TMP", "QZR7.tmp.keep", "other.tmp", "QZRro.tmp",
+                           "QZR3C.tmp.kvxtmp", "kvxaccount.ini.kvxtmp"}) {
     ASSERT_TRUE(WriteFile(native + "/" + name, name));
   }
   chmod((native + "/QZRro.tmp").c_str(), 0444);
@@ -113,7 +114,8 @@ TEST_F(FlashFixture, WorkingCopiesLeftByAnInterruptedRunAreRemovedAndNothingElse
 
   RemoveLeftoverWorkingCopies(ctx_);
 
-  for (const char* gone : {"QZR1A2B.tmp", "qzrFFFF.TMP", "QZRlink.tmp"}) {
+  for (const char* gone : {"QZR1A2B.tmp", "qzrFFFF.TMP", "QZRlink.tmp", "QZR3C.tmp.kvxtmp",
+                           "kvxaccount.ini.kvxtmp"}) {
     struct stat st;
     EXPECT_NE(lstat((native + "/" + gone).c_str(), &st), 0) << gone;
   }

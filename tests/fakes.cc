@@ -66,7 +66,28 @@ class MemoryFile : public File {
   std::string& contents_;
 };
 
+// A stream that takes no bytes, as on a full volume.
+class FullFile : public File {
+ public:
+  explicit FullFile(std::unique_ptr<File> real) : real_(std::move(real)) {}
+  bool Write(const void*, size_t size) override { return size == 0; }
+  bool Flush() override { return real_->Flush(); }
+  size_t Read(void* data, size_t size) override { return real_->Read(data, size); }
+  bool Error() override { return real_->Error(); }
+  bool Size(uint64_t& size) override { return real_->Size(size); }
+
+ private:
+  std::unique_ptr<File> real_;
+};
+
 }  // namespace
+
+std::unique_ptr<File> FaultyFiles::Open(const std::string& path, const char* mode, int* error) {
+  std::unique_ptr<File> file = real_.Open(path, mode, error);
+  const bool writes = mode[0] != 'r' || std::string(mode).find('+') != std::string::npos;
+  if (file && writes && IsFull(path)) return std::make_unique<FullFile>(std::move(file));
+  return file;
+}
 
 std::unique_ptr<NamedMutex> FakeObjects::CreateMutex(const std::string& name, bool* already_existed) {
   if (fail) return nullptr;

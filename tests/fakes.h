@@ -102,6 +102,55 @@ class MemoryFiles : public FileSystem {
   std::vector<std::string> refused;  // paths whose open fails
 };
 
+// Another file system with the faults a test chooses: a file opened for
+// writing at a path that holds `full` takes no bytes and is not renamed
+// into place (a full volume or temp folder), and once `deletions_left`
+// reaches 0 nothing is deleted or removed any more (a run killed then).
+class FaultyFiles : public FileSystem {
+ public:
+  explicit FaultyFiles(FileSystem& real) : real_(real) {}
+  int Access(const std::string& path, int mode) override { return real_.Access(path, mode); }
+  std::unique_ptr<File> Open(const std::string& path, const char* mode, int* error) override;
+  bool FindFiles(const std::string& pattern, std::vector<FindEntry>& out) override {
+    return real_.FindFiles(pattern, out);
+  }
+  uint32_t GetAttributes(const std::string& path) override { return real_.GetAttributes(path); }
+  bool SetAttributes(const std::string& path, uint32_t attributes) override {
+    return real_.SetAttributes(path, attributes);
+  }
+  bool GetLastWriteTime(const std::string& path, int64_t& time) override {
+    return real_.GetLastWriteTime(path, time);
+  }
+  bool DeleteFile(const std::string& path) override { return Deletes() && real_.DeleteFile(path); }
+  bool RemoveDirectory(const std::string& path) override {
+    return Deletes() && real_.RemoveDirectory(path);
+  }
+  bool CreateDirectory(const std::string& path) override { return real_.CreateDirectory(path); }
+  bool ReplaceFile(const std::string& from, const std::string& to) override {
+    return !IsFull(to) && real_.ReplaceFile(from, to);
+  }
+  std::string TempFolder() override { return real_.TempFolder(); }
+  bool CreateTempFile(const std::string& folder, const std::string& prefix,
+                      std::string& path) override {
+    return real_.CreateTempFile(folder, prefix, path);
+  }
+  bool SameFile(const std::string& a, const std::string& b) override { return real_.SameFile(a, b); }
+
+  std::string full;         // empty: nothing is full
+  int deletions_left = -1;  // -1: no limit
+
+ private:
+  bool IsFull(const std::string& path) const {
+    return !full.empty() && path.find(full) != std::string::npos;
+  }
+  bool Deletes() {
+    if (deletions_left == 0) return false;
+    if (deletions_left > 0) --deletions_left;
+    return true;
+  }
+  FileSystem& real_;
+};
+
 class FakeClock : public Clock {
  public:
   bool LocalNow(std::tm& out) override;

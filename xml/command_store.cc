@@ -5,6 +5,7 @@
 
 #include "core/diag.h"
 #include "core/path_exists.h"
+#include "core/whole_file.h"
 #include "flash/root_path.h"
 
 namespace kvx {
@@ -102,6 +103,7 @@ bool WriteCmdStore(ToolContext& ctx, const std::string& path, FolderMessages mes
       return false;
     }
   }
+  RemovePartialFilesBeside(ctx.files, path);
   // The flash system must be able to read what is left for it: the file
   // replaces the old one only after it has loaded again.
   const std::string temp = path + ".kvxtmp";

@@ -57,7 +57,8 @@ class HostileNamesTest : public FlashFixture {
 
 TEST_F(HostileNamesTest, DeletingAnAccountTouchesNothingOutsideItsFolder) {
   Put("QUARLE.000/mary/" + kClimbToJohn, "bait");
-  EXPECT_TRUE(DoDeleteUserCmd(ctx_, "mary"));
+  // The name is passed over, so mary's folder stays, and the delete says so.
+  EXPECT_FALSE(DoDeleteUserCmd(ctx_, "mary"));
   EXPECT_EQ(Get("QUARLE.000/john/kvxaccount.ini"), john_);
 }
 

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/log_file.h"
 #include "core/text.h"
+#include "tests/fakes.h"
 #include "tests/temp_dir.h"
 
 namespace kvx {
@@ -151,6 +153,27 @@ TEST_F(PosixFilesTest, FilesWeMakeAreFoundInAnyCaseAtOnce) {
   EXPECT_EQ(files.GetAttributes("~:\\NOTHING"), kInvalidAttributes);
   ASSERT_TRUE(files.ReplaceFile("~:\\from", "~:\\renamed"));
   EXPECT_NE(files.GetAttributes("~:\\RENAMED"), kInvalidAttributes);
+}
+
+// Two PCs that run the tool from one shared folder: both empty the log at
+// their start, then each adds its line; every line of the log is whole.
+TEST_F(PosixFilesTest, RunsSharingOneHistoryLogNeverTearALine) {
+  FakeProcess process;
+  process.module = PathMap::ToWindows(volume / "QZRRemote");
+  RecordingConsole console;
+  RecordingDebug debug;
+  FakeStrings strings;
+  FakeAnsi ansi;
+  FakeClock clock;
+  const LogFile::Deps deps{process, files, console, debug, strings, ansi, clock};
+  LogFile first(deps), second(deps);
+  first.WriteHistoryLine(0, std::string(200, 'L') + ".xml");
+  second.WriteHistoryLine(5, "s.xml");
+  const std::string log = ReadFile(volume / "QZRRemote.log");
+  EXPECT_EQ(log, "2010-05-04 13:07, " + std::string(200, 'L') +
+                     ".xml, The XML file has been parsed successfully.\n\n"
+                     "2010-05-04 13:07, s.xml, Failed to parse the XML file.\n\n");
+  EXPECT_EQ(console.text_, "");
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 #include <io.h>
 #include <stdio.h>
 
+#include <cstring>
+#include <string>
+
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_api.h"
 
@@ -52,6 +55,52 @@ bool WritesTo(const char* mode) {
   return false;
 }
 
+// A stream that only appends ("a", "ab", "at"): the handle has
+// FILE_APPEND_DATA and no FILE_WRITE_DATA, so the system puts every write
+// at the file's end in one step, also for other processes and other PCs
+// writing the same file on a share. What is written is held until the
+// flush and then written with one call, its line feeds made CR LF in text
+// mode, where the run-time's own append seeks, then writes, and in text
+// mode cuts a long line into several writes, so two writers could overlap.
+class AppendFile : public File {
+ public:
+  AppendFile(HANDLE h, bool text) : h_(h), text_(text) {}
+  ~AppendFile() override {
+    Flush();
+    CloseHandle(h_);
+  }
+  bool Write(const void* data, size_t size) override {
+    const char* p = static_cast<const char*>(data);
+    for (size_t i = 0; i < size; ++i) {
+      if (text_ && p[i] == '\n') pending_ += '\r';
+      pending_ += p[i];
+    }
+    return true;
+  }
+  bool Flush() override {
+    if (pending_.empty()) return true;
+    DWORD written = 0;
+    const bool ok = WriteFile(h_, pending_.data(), static_cast<DWORD>(pending_.size()), &written,
+                              nullptr) &&
+                    written == pending_.size();
+    pending_.clear();
+    return ok;
+  }
+  size_t Read(void*, size_t) override { return 0; }
+  bool Error() override { return false; }
+  bool Size(uint64_t& size) override {
+    LARGE_INTEGER n;
+    if (!GetFileSizeEx(h_, &n)) return false;
+    size = static_cast<uint64_t>(n.QuadPart) + pending_.size();
+    return true;
+  }
+
+ private:
+  HANDLE h_;
+  bool text_;
+  std::string pending_;
+};
+
 }  // namespace
 
 bool IsReadOnlyFile(const std::wstring& path) {
@@ -72,6 +121,16 @@ std::unique_ptr<File> Win32FileSystem::Open(const std::string& path, const char*
     SetLastError(ERROR_ACCESS_DENIED);
     if (error) *error = kErrorAccessDenied;
     return nullptr;
+  }
+  if (mode[0] == 'a' && std::strchr(mode, '+') == nullptr) {
+    const HANDLE h = CreateFileW(wide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      if (error) *error = static_cast<int>(GetLastError());
+      return nullptr;
+    }
+    return std::make_unique<AppendFile>(h, std::strchr(mode, 'b') == nullptr);
   }
   SetLastError(ERROR_SUCCESS);
   FILE* f = _wfopen(wide.c_str(), Wide(mode).c_str());

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <set>
 
+#include "app/log_file.h"
+#include "tests/fakes.h"
 #include "tests/temp_dir.h"
 #include "tests/win32_test_support.h"
 
@@ -189,6 +191,27 @@ TEST_F(Win32FileSystemTest, TextModeWritesLineEndsAsCrLf) {
   EXPECT_EQ(f->Read(buf, sizeof buf), 2u);
   EXPECT_EQ(f->Read(buf, sizeof buf), 0u);
   EXPECT_FALSE(f->Error());
+}
+
+// Two PCs that run the tool from one shared folder: both empty the log at
+// their start, then each adds its line in one append; every line is whole.
+TEST_F(Win32FileSystemTest, RunsSharingOneHistoryLogNeverTearALine) {
+  testing::FakeProcess process;
+  process.module = dir / "QZRRemote.exe";
+  testing::RecordingConsole console;
+  testing::RecordingDebug debug;
+  testing::FakeStrings strings;
+  testing::FakeAnsi ansi;
+  testing::FakeClock clock;
+  const LogFile::Deps deps{process, files, console, debug, strings, ansi, clock};
+  LogFile first(deps), second(deps);
+  first.WriteHistoryLine(0, std::string(200, 'L') + ".xml");
+  second.WriteHistoryLine(5, "s.xml");
+  EXPECT_EQ(testing::ReadFile(dir / "QZRRemote.log"),
+            "2010-05-04 13:07, " + std::string(200, 'L') +
+                ".xml, The XML file has been parsed successfully.\r\n\r\n"
+                "2010-05-04 13:07, s.xml, Failed to parse the XML file.\r\n\r\n");
+  EXPECT_EQ(console.text_, "");
 }
 
 TEST_F(Win32FileSystemTest, NamesOutsideAsciiRoundTrip) {

@@ -26,6 +26,7 @@ std::u16string BufferView(std::u16string written, size_t size, size_t n) {
 void RunProfileCorpus(const std::string& text, PrivateProfile& profile, const CorpusFiles& files) {
   std::istringstream in(text);
   std::string line, file, records_path;
+  std::string content;  // what the case's file was last made of
   std::ostringstream records;
   auto end_case = [&] {
     if (file.empty()) return;
@@ -46,13 +47,21 @@ void RunProfileCorpus(const std::string& text, PrivateProfile& profile, const Co
       files.remove(file);
     } else if (op == "u16") {
       profile.Flush(file);
-      files.write(file, "\xFF\xFE" + EncodeUtf16Bytes(Utf8ToUtf16(arg(1))));
+      content = "\xFF\xFE" + EncodeUtf16Bytes(Utf8ToUtf16(arg(1)));
+      files.write(file, content);
     } else if (op == "u8") {
       profile.Flush(file);
-      files.write(file, "\xEF\xBB\xBF" + arg(1));
+      content = "\xEF\xBB\xBF" + arg(1);
+      files.write(file, content);
     } else if (op == "raw") {
       profile.Flush(file);
-      files.write(file, arg(1));
+      content = arg(1);
+      files.write(file, content);
+    } else if (op == "repeat") {
+      profile.Flush(file);
+      const std::string text = arg(2);
+      for (unsigned long i = std::stoul(f[1]); i > 0; --i) content += text;
+      files.write(file, content);
     } else if (op == "ws") {
       records << "ws " << (profile.WriteString(arg(1), arg(2), arg(3), file) ? 1 : 0) << "\n";
     } else if (op == "rs") {

@@ -8,6 +8,7 @@
 //   u16 TEXT           the case's file: FF FE and TEXT in UTF-16LE
 //   u8 TEXT            the case's file: EF BB BF and TEXT in UTF-8
 //   raw TEXT           the case's file: TEXT's UTF-8 bytes, no mark
+//   repeat N TEXT      appends TEXT's UTF-8 bytes N times to the case's file
 //   ws S K V           WritePrivateProfileStringW (a field "\N" is null)
 //   rs S K DEF SIZE    GetPrivateProfileStringW, records count and text
 //   ri S K DEF         GetPrivateProfileIntW, records the value
@@ -75,6 +76,12 @@ int wmain(int argc, wchar_t** argv) {
         if (op == "u8") std::fwrite("\xEF\xBB\xBF", 1, 3, out);
         std::fwrite(text.data(), 1, text.size(), out);
       }
+      std::fclose(out);
+    } else if (op == "repeat") {
+      std::FILE* out = _wfopen(file.c_str(), L"ab");
+      const std::string text = corpus::Unescape(f.size() > 2 ? f[2] : "");
+      for (unsigned long i = std::strtoul(f[1].c_str(), nullptr, 10); i > 0; --i)
+        std::fwrite(text.data(), 1, text.size(), out);
       std::fclose(out);
     } else if (op == "ws") {
       std::wstring s, k, v;
