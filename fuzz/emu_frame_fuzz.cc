@@ -39,6 +39,16 @@ std::set<std::string> Entries(const std::string& folder) {
   return names;
 }
 
+// Every path below `folder`, relative to it.
+std::set<std::string> Tree(const std::string& folder) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    names.insert(it->path().lexically_relative(folder).string());
+  return names;
+}
+
 bool IsErrorNumber(const std::string& field) {
   if (field.empty() || field.size() > 10) return false;
   for (char c : field)
@@ -53,15 +63,25 @@ void CheckInput(const uint8_t* data, size_t size) {
   static testing::TempDir parent;
   static const std::string folder = parent / "machine";
   static const std::string volume = parent / "volume";
-  testing::RemoveTree(folder);
-  testing::MakeDirs(folder + "/emu");
-  testing::MakeDirs(folder + "/dosdevices");
-  testing::MakeDirs(volume);
-  const std::set<std::string> machine_before = Entries(folder);
+  // The folders are made once. A stopped machine leaves its folder's
+  // entries as it found them, and inside them what the first machine left
+  // (its physical memory file, which the next Start truncates, and the
+  // devices folder): every input after the first starts from that.
+  static const std::set<std::string> machine_before = [] {
+    testing::RemoveTree(folder);
+    testing::MakeDirs(folder + "/emu");
+    testing::MakeDirs(folder + "/dosdevices");
+    testing::MakeDirs(volume);
+    return Entries(folder);
+  }();
+  static std::set<std::string> left_by_the_first;
 
-  const int in = BytesFile(bytes);
-  const int out = BytesFile("");
-  Require(in >= 0 && out >= 0, "the frames can be held in memory");
+  // The two files the frames pass through, made once and refilled.
+  static const int in = BytesFile(""), out = BytesFile("");
+  Require(in >= 0 && out >= 0 && ftruncate(in, 0) == 0 &&
+              pwrite(in, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()) &&
+              lseek(in, 0, SEEK_SET) == 0,
+          "the frames can be held in memory");
   {
     emu::Machine machine(folder, volume, bytes.size() % 2 == 0);
     std::string error;
@@ -87,11 +107,16 @@ void CheckInput(const uint8_t* data, size_t size) {
     }
     machine.Stop();
   }
-  close(in);
-  close(out);
   Require(Entries(parent.path()) == std::set<std::string>{"machine", "volume"},
           "the machine writes nothing beside its folder and its volume");
-  Require(Entries(folder) == machine_before, "a stopped machine leaves its folder as it found it");
+  if (left_by_the_first.empty()) {
+    Require(Entries(folder) == machine_before, "a stopped machine leaves its folder as it found it");
+    left_by_the_first = Tree(folder);
+  } else {
+    // The same entries as the first left, which were those it found.
+    Require(Tree(folder) == left_by_the_first,
+            "a stopped machine leaves its folder as it found it, as the first machine left it");
+  }
 }
 
 }  // namespace kvx::fuzz

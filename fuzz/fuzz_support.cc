@@ -82,8 +82,13 @@ bool IsWellFormedUtf16(std::u16string_view text) {
   return true;
 }
 
+namespace {
+FuzzVolume* g_shared_volume = nullptr;  // once a target asked for it
+}  // namespace
+
 FuzzVolume& FuzzVolume::Shared() {
   static FuzzVolume volume;  // its folders go at the process's end
+  g_shared_volume = &volume;
   return volume;
 }
 
@@ -93,7 +98,12 @@ void FuzzVolume::Reset() {
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(volume_.path(), ec))
     testing::RemoveTree(entry.path());
+  Forget();
+}
+
+void FuzzVolume::Forget() {
   debug_.lines.clear();
+  flash_.calls.clear();
   message_box_.shown.clear();
   state_.flash_root = "~:";
   state_.copy_total = state_.copy_done = 0;
@@ -103,5 +113,6 @@ void FuzzVolume::Reset() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kvx::fuzz::CheckInput(data, size);
+  if (kvx::fuzz::g_shared_volume != nullptr) kvx::fuzz::g_shared_volume->Forget();
   return 0;
 }

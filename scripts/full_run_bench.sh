@@ -2,7 +2,8 @@
 # Wall time of a full run of examples/commands.xml against kvxemu, beside
 # the waits the flash cycle must make with the module off at the start
 # (500 ms after power-on, 1000 ms after the mount, 500 ms before
-# power-off: 2.0 s). The difference is the tool's own overhead. Then the
+# power-off: 2.0 s). The difference is the tool's own overhead, which
+# bench/full_run_breakdown_bench then splits into the run's steps. Then the
 # same run of the Windows tool (the 32-bit QZRRemote.exe, under WOW64)
 # against the machine under Wine, when the 32-bit build and the machine's
 # 64-bit build are there (./run bench makes them); its wall time includes
@@ -28,7 +29,7 @@ measure() {
     [ -z "${prepare:-}" ] || "$prepare"
     local start end
     start=$(date +%s%N)
-    "$@" >/dev/null
+    "$@" >/dev/null || { echo "$label: the run ended with $?; no figure" >&2; exit 1; }
     end=$(date +%s%N)
     "$top/$build/tools/kvxemu" down >/dev/null
     total=$((total + end - start))
@@ -41,13 +42,28 @@ measure() {
 }
 
 measure "full run of examples/commands.xml" -- "$top/$build/bin/QZRRemote" "$top/examples/commands.xml"
+# Where the tool's own time goes, step by step, from the send times of its
+# debugger messages (each run on a fresh machine of the program's own):
+# with the machine folder in /tmp as above, then in memory (/dev/shm, when
+# it is tmpfs), which leaves out what the disk's file system adds to every
+# file the run makes.
+breakdown=0
+bases=(/tmp)
+[ "$(stat -f -c %T /dev/shm 2>/dev/null)" != tmpfs ] || bases+=(/dev/shm)
+for base in "${bases[@]}"; do
+  KVX_BENCH_MACHINES=$base "$top/$build/bench/full_run_breakdown_bench" "$top/$build/tools/kvxemu" \
+    "$top/$build/bin/QZRRemote" "$top/examples/commands.xml" "$top/examples/volume" \
+    "$top/$build/bin/KVXRemoteCmd.xsd" "${BREAKDOWN_RUNS:-7}" || breakdown=$?
+done
 
 winbuild=${WIN_BUILD:-build-win}
 machinetools=${WINE_MACHINE:-$top/build-win64/tools}
-[ -f "$top/$winbuild/bin/QZRRemote.exe" ] && [ -f "$machinetools/kvxwine.exe" ] || exit 0
+[ -f "$top/$winbuild/bin/QZRRemote.exe" ] && [ -f "$machinetools/kvxwine.exe" ] || exit "$breakdown"
 wine=${KVX_WINE:-/usr/lib/wine/wine}
 export WINEPREFIX=$machine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-trap 'wineserver -k 2>/dev/null; rm -rf "$machine"' EXIT
+# The machine's own down has usually ended the prefix's server already, and
+# wineserver -k then ends with 1: that says nothing of the figures.
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$machine"' EXIT
 bin="$machine/drive_c/QZRRemote"
 # The tool's folder in the prefix, made once the prefix is there.
 install_tool() {
@@ -57,3 +73,4 @@ install_tool() {
 prepare=install_tool
 measure "the same run of the Windows tool under Wine (32-bit QZRRemote.exe)" --wine "$machinetools" -- \
   "$wine" "$bin/QZRRemote.exe" "Z:$(printf '%s' "$top/examples/commands.xml" | tr / '\\')"
+exit "$breakdown"

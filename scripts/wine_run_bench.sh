@@ -29,7 +29,8 @@ wine=${KVX_WINE:-/usr/lib/wine/wine}
 machine=$(mktemp -d /tmp/kvx-winebench-XXXXXX)
 export KVXPREFIX=$machine WINEPREFIX=$machine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 emu="$top/$build/tools/kvxemu"
-trap '"$emu" down >/dev/null 2>&1; wineserver -k 2>/dev/null; rm -rf "$machine"' EXIT
+# The machine's own shutdown may have ended the Wine server already.
+trap '"$emu" down >/dev/null 2>&1 || true; wineserver -k 2>/dev/null || true; rm -rf "$machine"' EXIT
 "$emu" up --volume "$top/examples/volume" --power off --wine "$machinetools" >/dev/null
 bin="$machine/drive_c/QZRRemote"
 mkdir -p "$bin"

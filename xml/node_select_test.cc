@@ -161,6 +161,30 @@ TEST_F(SelectTest, CommentsAndProcessingInstructionsAreNoPartOfACommand) {
   EXPECT_EQ(list[0].vecAttribs[1].strAttriValue, "john");
 }
 
+// White-space-only text goes unless xml:space="preserve" keeps it: an
+// element's own value decides, else its nearest ancestor's; a value that
+// is neither "preserve" nor "default" leaves the decision to the parent.
+TEST_F(SelectTest, BlankTextGoesUnlessXmlSpaceKeepsIt) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"<r> <a>t<b/> <c/></a> </r>", "<r><a>t<b/><c/></a></r>"},
+      {"<r xml:space='preserve'> <a>t<b/> <c/></a> </r>",
+       "<r xml:space=\"preserve\"><a>t<b/> <c/></a></r>"},
+      {"<r><a xml:space='preserve'>t<b xml:space='default'>u<c/> <d/></b> </a></r>",
+       "<r><a xml:space=\"preserve\">t<b xml:space=\"default\">u<c/> <d/></b> </a></r>"},
+      {"<r xml:space='preserve'><a xml:space='other'>t<b/> <c/></a></r>",
+       "<r xml:space=\"preserve\"><a xml:space=\"other\">t<b/> <c/></a></r>"},
+      {"<r xml:space='preserve'><a xml:space='default'>t<b/> <c/></a></r>",
+       "<r xml:space=\"preserve\"><a xml:space=\"default\">t<b/><c/></a></r>"},
+  };
+  for (const auto& [text, kept] : cases) {
+    Select(text, "/r");
+    auto root = document->SelectNodes("/r");
+    ASSERT_NE(root, nullptr);
+    ASSERT_EQ(root->Length(), 1);
+    EXPECT_EQ(root->Item(0)->Xml(), kept) << text;
+  }
+}
+
 // Declarations come among the attributes where the start tag writes them,
 // each with the namespace its name stands for.
 TEST_F(SelectTest, DeclarationsStandWhereTheyAreWritten) {

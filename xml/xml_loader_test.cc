@@ -275,6 +275,16 @@ TEST_F(LoaderTest, TheReportShowsTheDecodedLineAndItsNumber) {
   EXPECT_NE(text.find("\nSource: <remoteCmd><deleteEverything/></remoteCmd>\nLine: 1\n"),
             std::string::npos) << text;
 
+  // The declaration on the report's line is as written, whatever label
+  // the parse was given.
+  for (const char* label : {"utf-8", "UTF8", "us-ascii"}) {
+    const std::string line = std::string("<?xml version='1.0' encoding='") + label +
+                             "'?><remoteCmd><deleteEverything/></remoteCmd>";
+    WriteFile(dir / "label.xml", line + "\n");
+    EXPECT_FALSE(Load("label.xml"));
+    EXPECT_NE(text.find("\nSource: " + line + "\nLine: 1\n"), std::string::npos) << text;
+  }
+
   // Bytes that are not text of the file's encoding end the load with the
   // line they stand on; an unknown encoding with the declaration's line.
   WriteFile(dir / "odd16.xml", "\xFF\xFE" + EncodeUtf16Bytes(u"<remoteCmd>\n<a/>") +

@@ -57,6 +57,29 @@ void InitLibxml2Once() {
   (void)done;
 }
 
+// The lines of the elements libxml2 cannot give one (from 65535 on), in
+// the order the parse made them. Only a report looks one up, so they are
+// kept in a plain list (a map over hundreds of thousands of elements made
+// the parse of a big file two times slower), and looked up from its end:
+// an address used again by a later element names that element.
+class ElementLines {
+ public:
+  void Add(const xmlNode* node, long line) { entries_.emplace_back(node, line); }
+  // Sets `line` when `node` is listed.
+  void Find(const xmlNode* node, long& line) const {
+    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+      if (it->first == node) {
+        line = it->second;
+        return;
+      }
+    }
+  }
+  void clear() { entries_ = {}; }
+
+ private:
+  std::vector<std::pair<const xmlNode*, long>> entries_;
+};
+
 // Collects the first error of a parse or a validation; when there is none,
 // the first warning, which is how libxml2 reports a file it cannot open.
 struct ErrorSink {
@@ -75,7 +98,7 @@ struct ErrorSink {
   // the command file's line that holds the reference.
   xmlParserCtxtPtr main = nullptr;
   // The lines of the elements of the tree being validated.
-  const std::unordered_map<const xmlNode*, long>* lines = nullptr;
+  const ElementLines* lines = nullptr;
 
   static void Collect(void* self, xmlErrorPtr e) {
     auto* sink = static_cast<ErrorSink*>(self);
@@ -95,10 +118,8 @@ struct ErrorSink {
       slot.line = main->input->line;
       slot.file.clear();
     }
-    if (sink->lines != nullptr && e->node != nullptr) {
-      auto it = sink->lines->find(static_cast<const xmlNode*>(e->node));
-      if (it != sink->lines->end()) slot.line = it->second;
-    }
+    if (sink->lines != nullptr && e->node != nullptr)
+      sink->lines->Find(static_cast<const xmlNode*>(e->node), slot.line);
     sink->have = sink->error.have;
   }
 
@@ -115,11 +136,23 @@ struct ErrorSink {
   }
 };
 
-// The whole file, or false with errno set.
+// The whole file, or false with errno set. The buffer is sized once from
+// the file's size and read into directly; a file that grows meanwhile is
+// read to its end all the same.
 bool ReadWholeFile(const std::string& native, std::string& bytes) {
   FILE* f = std::fopen(native.c_str(), "rbe");
   if (f == nullptr) return false;
   bytes.clear();
+  struct stat st;
+  size_t have = 0;
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    bytes.resize(static_cast<size_t>(st.st_size));
+  while (have < bytes.size()) {
+    const size_t n = std::fread(&bytes[have], 1, bytes.size() - have, f);
+    if (n == 0) break;
+    have += n;
+  }
+  bytes.resize(have);
   char chunk[65536];
   size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
@@ -175,7 +208,9 @@ struct DecodedText {
   int code = 0;
 };
 
-DecodedText DecodeXmlFile(const std::string& bytes) {
+// Takes the bytes over: text that is UTF-8 already becomes the result
+// without a copy, its line ends made LF in place.
+DecodedText DecodeXmlFile(std::string bytes) {
   DecodedText out;
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   const int probe = static_cast<int>(bytes.size() < 4 ? bytes.size() : 4);
@@ -205,7 +240,7 @@ DecodedText DecodeXmlFile(const std::string& bytes) {
   std::string utf8;
   bool converted = unsupported.empty();
   if (handler == nullptr) {
-    utf8 = bytes;
+    utf8 = std::move(bytes);
   } else {
     xmlBufferPtr in = xmlBufferCreate();
     xmlBufferPtr result = xmlBufferCreate();
@@ -225,15 +260,22 @@ DecodedText DecodeXmlFile(const std::string& bytes) {
     xmlCharEncCloseFunc(handler);
   }
   if (utf8.compare(0, 3, "\xEF\xBB\xBF") == 0) utf8.erase(0, 3);
-  out.text.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    if (utf8[i] != '\r') {
-      out.text += utf8[i];
-    } else {
-      out.text += '\n';
-      if (i + 1 < utf8.size() && utf8[i + 1] == '\n') ++i;
+  // The line ends, rewritten in place from the first CR on: the text only
+  // shrinks.
+  const void* first_cr = std::memchr(utf8.data(), '\r', utf8.size());
+  if (first_cr != nullptr) {
+    size_t to = static_cast<size_t>(static_cast<const char*>(first_cr) - utf8.data());
+    for (size_t i = to; i < utf8.size(); ++i) {
+      if (utf8[i] != '\r') {
+        utf8[to++] = utf8[i];
+      } else {
+        utf8[to++] = '\n';
+        if (i + 1 < utf8.size() && utf8[i + 1] == '\n') ++i;
+      }
     }
+    utf8.resize(to);
   }
+  out.text = std::move(utf8);
   out.ok = converted;
   if (!unsupported.empty()) {
     out.domain = XML_FROM_PARSER;
@@ -296,7 +338,7 @@ struct ParseRecord {
   // the copies libxml2 makes when an entity is used again.
   std::unordered_map<std::string, std::vector<std::string>> order_by_shape;
   // The line of an element where libxml2 cannot store it (from 65535 on).
-  std::unordered_map<const xmlNode*, long> lines;
+  ElementLines lines;
 
   static std::string Shape(const xmlNode* node) {
     std::string shape = QualifiedName(node->ns, node->name);
@@ -328,6 +370,10 @@ struct ParseRecord {
 struct ParseObserver {
   xmlParserCtxtPtr main = nullptr;
   ParseRecord* record = nullptr;
+  // Whether the parse handed on a piece of text that is white space only.
+  // A text node is made of such pieces, so without one no blank text node
+  // exists, and there is nothing to drop after the parse.
+  bool blank_text = false;
 };
 
 // The names in the start tag that ends at the parser's cursor. A
@@ -377,7 +423,7 @@ void ObservingStartElementNs(void* ctx, const xmlChar* localname, const xmlChar*
   xmlParserInputPtr at = ctxt != observer->main ? observer->main->input : ctxt->input;
   if (at == nullptr) return;
   node->line = static_cast<unsigned short>(at->line < 65535 ? at->line : 65535);
-  if (at->line >= 65535) record.lines[node] = at->line;
+  if (at->line >= 65535) record.lines.Add(node, at->line);
 }
 
 bool IsBlank(const xmlChar* s) {
@@ -387,16 +433,40 @@ bool IsBlank(const xmlChar* s) {
   return true;
 }
 
-// Drops white-space-only text nodes, as the DOM does when white space is
-// not preserved; xml:space="preserve" keeps them below it.
-void StripBlankText(xmlNodePtr node) {
+void ObservingCharacters(void* ctx, const xmlChar* ch, int len) {
+  xmlSAX2Characters(ctx, ch, len);
+  auto* observer = static_cast<ParseObserver*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
+  if (observer == nullptr || observer->blank_text) return;
+  int i = 0;
+  while (i < len && IsXmlBlank(static_cast<char>(ch[i]))) ++i;
+  if (i == len) observer->blank_text = true;
+}
+
+// An element's own xml:space, as xmlNodeGetSpacePreserve reads each
+// element on its way up: 1 for "preserve", 0 for "default", -1 for none or
+// another value (which leaves the decision to the parent).
+int OwnSpacePreserve(xmlNodePtr element) {
+  xmlChar* space = xmlGetNsProp(element, BAD_CAST "space", XML_XML_NAMESPACE);
+  if (space == nullptr) return -1;
+  const int own = xmlStrEqual(space, BAD_CAST "preserve") ? 1 : xmlStrEqual(space, BAD_CAST "default") ? 0 : -1;
+  xmlFree(space);
+  return own;
+}
+
+// Drops white-space-only text nodes below `node`, as the DOM does when
+// white space is not preserved; xml:space="preserve" keeps them below it.
+// `preserve` is xmlNodeGetSpacePreserve(node), handed down so that each
+// element reads only its own attribute.
+void StripBlankText(xmlNodePtr node, int preserve) {
   for (xmlNodePtr child = node->children; child != nullptr;) {
     xmlNodePtr next = child->next;
     if (child->type == XML_TEXT_NODE && IsBlank(child->content)) {
       xmlUnlinkNode(child);
       xmlFreeNode(child);
-    } else if (child->type == XML_ELEMENT_NODE && xmlNodeGetSpacePreserve(child) != 1) {
-      StripBlankText(child);
+    } else if (child->type == XML_ELEMENT_NODE) {
+      const int own = OwnSpacePreserve(child);
+      const int effective = own != -1 ? own : preserve;
+      if (effective != 1) StripBlankText(child, effective);
     }
     child = next;
   }
@@ -628,7 +698,7 @@ class Libxml2Document : public XmlDocument {
     // The parser reads the decoded text, so that its line numbers and the
     // report's source line count every kind of line end, whatever the
     // file's encoding.
-    const DecodedText decoded = DecodeXmlFile(bytes);
+    DecodedText decoded = DecodeXmlFile(std::move(bytes));
     if (!decoded.ok) {
       sink.Set(decoded.domain, decoded.code, decoded.reason,
                decoded.code == XML_ERR_UNSUPPORTED_ENCODING ? 1 : LineCount(decoded.text));
@@ -646,21 +716,40 @@ class Libxml2Document : public XmlDocument {
     ParseObserver observer{ctxt, &record_};
     ctxt->_private = &observer;
     ctxt->sax->startElementNs = ObservingStartElementNs;
+    // Only where blank text is dropped: libxml2 tells ignorable white space
+    // apart only while the two handlers differ, which they then do anyway.
+    if (!preserve_white_space_) ctxt->sax->characters = ObservingCharacters;
     sink.main = ctxt;
     sink.lines = &record_.lines;
     // The text is UTF-8 now, and its declaration says so; entities keep
-    // the encodings they declare.
-    std::string parsed = decoded.text;
+    // the encodings they declare. A label of five letters ("utf-8") is
+    // overwritten for the parse and put back for the report; only another
+    // length takes a copy of the text.
+    const std::string* parsed = &decoded.text;
+    std::string relabelled, label;
     size_t at = 0, length = 0;
-    if (FindDeclaredEncoding(parsed, at, length)) parsed.replace(at, length, "UTF-8");
-    int options = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
+    if (FindDeclaredEncoding(decoded.text, at, length) && decoded.text.compare(at, length, "UTF-8") != 0) {
+      if (length == 5) {
+        label = decoded.text.substr(at, length);
+        decoded.text.replace(at, length, "UTF-8");
+      } else {
+        relabelled = decoded.text;
+        relabelled.replace(at, length, "UTF-8");
+        parsed = &relabelled;
+      }
+    }
+    // Short text is kept inside its node (fewer allocations); the loaded
+    // tree is only read, and blank text nodes dropped, which such nodes
+    // allow.
+    int options = XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_COMPACT;
     if (resolve_externals_) options |= XML_PARSE_NOENT | XML_PARSE_DTDLOAD;
     // Blank text is not even built where libxml2 can tell it is ignorable;
     // the pass after the parse drops what it keeps.
     if (!preserve_white_space_) options |= XML_PARSE_NOBLANKS;
     xmlSetStructuredErrorFunc(&sink, ErrorSink::Collect);
-    doc_ = xmlCtxtReadMemory(ctxt, parsed.data(), static_cast<int>(parsed.size()),
+    doc_ = xmlCtxtReadMemory(ctxt, parsed->data(), static_cast<int>(parsed->size()),
                              native.c_str(), "UTF-8", options);
+    if (!label.empty()) decoded.text.replace(at, length, label);
     const bool well_formed = ctxt->wellFormed != 0;
     sink.main = nullptr;
     xmlFreeParserCtxt(ctxt);
@@ -672,7 +761,8 @@ class Libxml2Document : public XmlDocument {
       return Fail(sink, native, decoded.text);
     }
     xmlNodePtr root = xmlDocGetRootElement(doc_);
-    if (!preserve_white_space_ && root != nullptr) StripBlankText(root);
+    if (!preserve_white_space_ && root != nullptr && observer.blank_text)
+      StripBlankText(root, xmlNodeGetSpacePreserve(root));
 
     if (validate_ && schemas_ && !schemas_->empty()) {
       const std::string ns = root && root->ns ? ToString(root->ns->href) : "";
@@ -766,7 +856,7 @@ class Libxml2Document : public XmlDocument {
     error_.line = e->line;
     std::string other;
     if (!e->file.empty() && e->file != native && ReadWholeFile(e->file, other)) {
-      error_.src_text = LineOf(DecodeXmlFile(other).text, error_.line);
+      error_.src_text = LineOf(DecodeXmlFile(std::move(other)).text, error_.line);
     } else {
       error_.src_text = LineOf(text, error_.line);
     }
