@@ -35,6 +35,11 @@ bool RemoveWorkingFile(ToolContext& ctx, const std::string& path) {
 // left missing, and that is no failure.
 template <typename Edit>
 bool EditAccountFile(ToolContext& ctx, const std::string& path, Edit edit) {
+  // An account folder that is a link out of the folder of accounts is not
+  // written through.
+  const size_t cut = path.rfind('\\');
+  if (cut != std::string::npos && !StaysInItsFolder(ctx.files, ctx.debug, path.substr(0, cut)))
+    return false;
   const std::string temp = ctx.files.TempFolder() + "kvxaccount.ini";
   Diag(ctx.debug, "Temp kvxaccount Ini File = %s", temp.c_str());
   if (!RemoveWorkingFile(ctx, temp)) {
@@ -43,7 +48,8 @@ bool EditAccountFile(ToolContext& ctx, const std::string& path, Edit edit) {
     return false;
   }
   int error = 0;
-  if (!CopyFileBuffered(ctx, path, temp, &error)) return error == kErrorFileNotFound;
+  if (!CopyFileBuffered(ctx, path, temp, &error, Durability::kSystem))
+    return error == kErrorFileNotFound;
   bool edited = ConvertUtf8ToUnicode(ctx, temp, temp);
   if (edited) {
     CIniFile ini(ctx.profile, temp);

@@ -55,6 +55,7 @@ class MemoryFile : public File {
     return true;
   }
   bool Flush() override { return true; }
+  bool Sync() override { return true; }
   size_t Read(void*, size_t) override { return 0; }
   bool Error() override { return false; }
   bool Size(uint64_t& size) override {
@@ -169,7 +170,7 @@ class FakeDocument : public XmlDocument {
   bool AppendProcessingInstruction(const std::string&, const std::string&) override { return false; }
   std::unique_ptr<XmlElement> CreateElement(const std::string&) override { return nullptr; }
   bool AppendChild(XmlElement&) override { return false; }
-  bool Save(const std::string&) override { return false; }
+  bool Serialize(std::string&) override { return false; }
 
  private:
   FakeXml& owner_;

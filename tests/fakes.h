@@ -78,6 +78,9 @@ class MemoryFiles : public FileSystem {
  public:
   int Access(const std::string& path, int mode) override;
   std::unique_ptr<File> Open(const std::string& path, const char* mode, int* error) override;
+  std::unique_ptr<File> CreateNew(const std::string& path, int* error) override {
+    return Open(path, "wb", error);
+  }
   bool FindFiles(const std::string&, std::vector<FindEntry>&) override { return false; }
   uint32_t GetAttributes(const std::string& path) override {
     return files.count(path) ? kAttrNormal : kInvalidAttributes;
@@ -93,10 +96,14 @@ class MemoryFiles : public FileSystem {
     files.erase(from);
     return true;
   }
+  bool SyncName(const std::string& path) override { return files.count(path) > 0; }
   std::string TempFolder() override { return "C:\\Temp\\"; }
   bool CreateTempFile(const std::string&, const std::string&, std::string&) override { return false; }
   bool SameFile(const std::string& a, const std::string& b) override {
     return a == b && files.count(a) > 0;
+  }
+  bool IsWithin(const std::string& folder, const std::string& path) override {
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0;
   }
   std::map<std::string, std::string> files;
   std::vector<std::string> refused;  // paths whose open fails

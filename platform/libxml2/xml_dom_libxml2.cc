@@ -11,7 +11,9 @@
 #include <libxml/schemasInternals.h>
 #include <libxml/xmlschemas.h>
 #include <libxml/xpath.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -115,10 +117,24 @@ struct ErrorSink {
   }
 };
 
-// The whole file, or false with errno set.
+// The whole file, or false with errno set. Only a regular file is read: a
+// pipe or a device is refused (EINVAL) without waiting for it.
 bool ReadWholeFile(const std::string& native, std::string& bytes) {
-  FILE* f = std::fopen(native.c_str(), "rbe");
-  if (f == nullptr) return false;
+  const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  FILE* f = fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
+  if (f == nullptr) {
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return false;
+  }
   bytes.clear();
   char chunk[65536];
   size_t n;
@@ -714,14 +730,21 @@ class Libxml2Document : public XmlDocument {
     return xmlAddChild(reinterpret_cast<xmlNodePtr>(Built()), node) != nullptr;
   }
 
-  bool Save(const std::string& path) override {
-    std::string native;
-    if (doc_ == nullptr || !resolver_(path, native)) return false;
+  bool Serialize(std::string& bytes) override {
+    if (doc_ == nullptr) return false;
+    xmlBufferPtr buffer = xmlBufferCreate();
+    if (buffer == nullptr) return false;
     // The document carries its own declaration as a processing instruction.
-    xmlSaveCtxtPtr save = xmlSaveToFilename(native.c_str(), "UTF-8", XML_SAVE_NO_DECL);
-    if (save == nullptr) return false;
-    const long written = xmlSaveDoc(save, doc_);
-    return xmlSaveClose(save) >= 0 && written >= 0;
+    xmlSaveCtxtPtr save = xmlSaveToBuffer(buffer, "UTF-8", XML_SAVE_NO_DECL);
+    bool ok = save != nullptr;
+    if (ok) {
+      const long written = xmlSaveDoc(save, doc_);
+      ok = xmlSaveClose(save) >= 0 && written >= 0;
+    }
+    if (ok) bytes.assign(reinterpret_cast<const char*>(xmlBufferContent(buffer)),
+                         static_cast<size_t>(xmlBufferLength(buffer)));
+    xmlBufferFree(buffer);
+    return ok;
   }
 
   std::unique_ptr<XmlNodeList> SelectNodes(const std::string& query) override {
