@@ -108,9 +108,9 @@ class FileSystem {
   // volume and file index. False when either cannot be reached.
   virtual bool SameFile(const std::string& a, const std::string& b) = 0;
   // Whether `path` lies below `folder` once every link on the way to either
-  // is followed: false when a link leads out of `folder` (or back to it),
-  // or when `folder` cannot be reached. A name that does not exist yet, or
-  // is a link to nothing, counts by the folder that holds it.
+  // is followed: false when a link leads out of `folder` (or back to it).
+  // Names that do not exist yet, or are links to nothing, count by the
+  // nearest existing folder that would hold them.
   virtual bool IsWithin(const std::string& folder, const std::string& path) = 0;
 };
 

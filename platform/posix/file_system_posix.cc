@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/text.h"
 
@@ -96,18 +97,24 @@ std::string FolderOf(const std::string& native) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
 }
 
-// The path with every link followed, or, for a name that does not exist
-// (or is a link to nothing), its folder's with the name joined to it.
+// The path with every link followed. Names that do not exist yet (or are
+// links to nothing) are joined unchanged to their nearest existing folder,
+// which is resolved; "." or ".." among them cannot be resolved.
 bool Resolved(const std::string& native, std::string& out) {
+  std::string existing = native;
+  std::vector<std::string> rest;
   struct stat st;
-  const bool exists = stat(native.c_str(), &st) == 0;
-  const std::string base = BaseName(native);
-  if (!exists && (base.empty() || base == "." || base == "..")) return false;
-  char* real = realpath(exists ? native.c_str() : FolderOf(native).c_str(), nullptr);
+  while (stat(existing.c_str(), &st) != 0) {
+    const std::string base = BaseName(existing);
+    if (base.empty() || base == "." || base == ".." || existing == FolderOf(existing)) return false;
+    rest.push_back(base);
+    existing = FolderOf(existing);
+  }
+  char* real = realpath(existing.c_str(), nullptr);
   if (real == nullptr) return false;
   out = real;
   std::free(real);
-  if (!exists) out += (out == "/" ? "" : "/") + base;
+  for (auto it = rest.rbegin(); it != rest.rend(); ++it) out += (out == "/" ? "" : "/") + *it;
   return true;
 }
 
@@ -209,9 +216,10 @@ std::unique_ptr<File> PosixFileSystem::Open(const std::string& path, const char*
   if (!existed) NoteCreatedFile(paths_, native);
   // Only a regular file is read or written: a folder, a pipe, a device is
   // refused before a byte moves (and before a truncation).
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  const bool known = fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode)) {
     close(fd);
-    if (debug_ != nullptr && !S_ISDIR(st.st_mode))
+    if (debug_ != nullptr && known && !S_ISDIR(st.st_mode))
       debug_->Write("Open: passed over " + native + ": not a regular file");
     if (error) *error = kErrorAccessDenied;
     return nullptr;
@@ -406,8 +414,6 @@ bool PosixFileSystem::IsWithin(const std::string& folder, const std::string& pat
   std::string f, p, real_folder, real_path;
   if (!paths_.ToNative(folder, f) || !paths_.ToNative(path, p)) return false;
   if (!Resolved(f, real_folder) || !Resolved(p, real_path)) return false;
-  struct stat st;
-  if (stat(real_folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   if (real_folder != "/") real_folder += '/';
   return real_path.size() > real_folder.size() && real_path.compare(0, real_folder.size(), real_folder) == 0;
 }

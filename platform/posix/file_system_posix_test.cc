@@ -236,7 +236,9 @@ TEST_F(PosixFilesTest, IsWithinFollowsEveryLinkOnTheWay) {
   for (const auto& [path, within] : cases) EXPECT_EQ(files.IsWithin("~:\\acc", path), within) << path;
   // What a link leads to is its own folder: inside it, the same rule holds.
   EXPECT_TRUE(files.IsWithin("~:\\acc\\out", "~:\\acc\\out\\sub"));
-  EXPECT_FALSE(files.IsWithin("~:\\missing", "~:\\missing\\x"));
+  // A folder not made yet holds what would be made in it.
+  EXPECT_TRUE(files.IsWithin("~:\\acc\\new", "~:\\acc\\new\\x\\y"));
+  EXPECT_FALSE(files.IsWithin("~:\\acc\\new", "~:\\acc\\other\\x"));
 }
 
 }  // namespace

@@ -108,6 +108,11 @@ TEST_F(ConfinementTest, NothingIsReadOrWrittenThroughALinkOutOfItsFolder) {
   EXPECT_EQ(Accounts(), (std::vector<std::string>{"mary"}));
   EXPECT_TRUE(debug_.Has("~:\\QUARLE.000\\john leads out of ~:\\QUARLE.000 and is passed over."));
 
+  // A folder that is not there holds nothing to refuse: its account file
+  // is missing, which is no failure.
+  const int flags[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
+  EXPECT_TRUE(WriteAccessSettings(ctx_, "~:\\QUARLE.000\\ghost\\kvxaccount.ini", flags, "ghost"));
+
   // mary's cmds folder is a link out of her folder.
   ASSERT_EQ(symlink(outside_.c_str(), Vol("QUARLE.000/mary/cmds").c_str()), 0);
   EXPECT_FALSE(DoChangePasswordCmd(ctx_, "mary"));

@@ -258,42 +258,46 @@ bool Win32FileSystem::CreateTempFile(const std::string& folder, const std::strin
 
 namespace {
 
-// The volume and file index of what `path` names, opened for no access at
-// all so that a file open elsewhere or a read-only one answers too; backup
-// semantics let a folder be opened. A link is followed: the question is
-// what the name reaches.
+// Opened for no access at all, so that a file open elsewhere or a read-only
+// one answers too; backup semantics let a folder be opened.
+HANDLE OpenToName(const std::wstring& path) {
+  return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The volume and file index of what `path` names. A link is followed: the
+// question is what the name reaches.
 bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-  const HANDLE h = CreateFileW(Wide(path).c_str(), 0,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE h = OpenToName(Wide(path));
   if (h == INVALID_HANDLE_VALUE) return false;
   const bool ok = GetFileInformationByHandle(h, &info) != 0;
   CloseHandle(h);
   return ok;
 }
 
-// The final path of what `path` names, every link followed; for a name
-// that does not exist, its folder's final path with the name joined.
+// The final path of what `path` names, every link followed. Names that do
+// not exist yet are joined unchanged to the final path of their nearest
+// existing folder; "." or ".." among them cannot be resolved.
 bool FinalPath(const std::wstring& path, std::wstring& out) {
-  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  std::wstring name;
-  if (h == INVALID_HANDLE_VALUE) {
-    const size_t cut = path.find_last_of(L"\\/");
-    if (cut == std::wstring::npos || cut + 1 >= path.size()) return false;
-    name = path.substr(cut + 1);
+  std::wstring existing = path;
+  std::wstring rest;
+  HANDLE h;
+  while ((h = OpenToName(existing)) == INVALID_HANDLE_VALUE) {
+    const size_t cut = existing.find_last_of(L"\\/");
+    if (cut == std::wstring::npos || cut + 1 >= existing.size()) return false;
+    const std::wstring name = existing.substr(cut + 1);
     if (name == L"." || name == L"..") return false;
-    h = CreateFileW(path.substr(0, cut == 2 && path[1] == L':' ? cut + 1 : cut).c_str(), 0,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    rest = L"\\" + name + rest;
+    // "C:\x" is held by "C:\", the drive's root.
+    existing = existing.substr(0, cut == 2 && existing[1] == L':' ? cut + 1 : cut);
   }
   wchar_t buf[32768];
   const DWORD n = GetFinalPathNameByHandleW(h, buf, sizeof buf / sizeof buf[0], FILE_NAME_NORMALIZED);
   CloseHandle(h);
   if (n == 0 || n >= sizeof buf / sizeof buf[0]) return false;
   out.assign(buf, n);
-  if (!name.empty()) out += (out.back() == L'\\' ? L"" : L"\\") + name;
+  if (!rest.empty() && out.back() == L'\\') out.pop_back();
+  out += rest;
   return true;
 }
 
@@ -302,7 +306,6 @@ bool FinalPath(const std::wstring& path, std::wstring& out) {
 bool Win32FileSystem::IsWithin(const std::string& folder, const std::string& path) {
   std::wstring f, p;
   if (!FinalPath(Wide(folder), f) || !FinalPath(Wide(path), p)) return false;
-  if (GetFileAttributesW(f.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
   if (f.back() != L'\\') f += L'\\';
   return p.size() > f.size() && _wcsnicmp(p.c_str(), f.c_str(), f.size()) == 0;
 }
