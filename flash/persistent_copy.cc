@@ -174,14 +174,14 @@ bool DoCopyPersistentData(ToolContext& ctx, const std::string&) {
   std::vector<FindEntry> entries;
   if (ctx.files.FindFiles(source + "*.*", entries))
     for (const FindEntry& e : entries)
-      if (!skipped(e.name) && IsCopiedEntry(ctx, source, e, false)) ctx.state.copy_total += e.size;
+      if (IsCopiedEntry(ctx, source, e, false) && !skipped(e.name)) ctx.state.copy_total += e.size;
   bool every_file = true;
   if (ctx.files.FindFiles(source + "*.*", entries)) {
     RemovePartialFiles(ctx.files, destination);
     for (const FindEntry& e : entries) {
-      if (e.name[0] == '.' || (e.attributes & kAttrDirectory) || IsPartialFile(e.name)) continue;
+      if (!IsCopiedEntry(ctx, source, e, true)) continue;
       Diag(ctx.debug, "The FileName is %s.", e.name.c_str());
-      if (skipped(e.name) || !IsCopiedEntry(ctx, source, e, true)) continue;
+      if (skipped(e.name)) continue;
       Diag(ctx.debug, "The Dst file is %s, and the Src file is %s", (destination + e.name).c_str(),
            (source + e.name).c_str());
       every_file = CopyFileWithProgress(ctx, destination + e.name, source + e.name) && every_file;

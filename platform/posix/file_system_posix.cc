@@ -445,7 +445,7 @@ bool PosixFileSystem::CreateTempFile(const std::string& folder, const std::strin
     const std::string candidate = base + p + hex + ".tmp";
     std::string native;
     if (!paths_.ToNative(candidate, native)) return false;
-    const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
       close(fd);
       NoteCreatedFile(paths_, native);
