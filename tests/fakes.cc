@@ -49,13 +49,17 @@ class FakeMutex : public NamedMutex {
 
 class MemoryFile : public File {
  public:
-  explicit MemoryFile(std::string& contents) : contents_(contents) {}
+  MemoryFile(MemoryFiles& owner, std::string& contents) : owner_(owner), contents_(contents) {}
   bool Write(const void* data, size_t size) override {
+    owner_.log.push_back("write");
     contents_.append(static_cast<const char*>(data), size);
     return true;
   }
   bool Flush() override { return true; }
-  bool Sync() override { return true; }
+  bool Sync() override {
+    owner_.log.push_back("sync");
+    return owner_.sync_works;
+  }
   size_t Read(void*, size_t) override { return 0; }
   bool Error() override { return false; }
   bool Size(uint64_t& size) override {
@@ -64,6 +68,7 @@ class MemoryFile : public File {
   }
 
  private:
+  MemoryFiles& owner_;
   std::string& contents_;
 };
 
@@ -95,7 +100,7 @@ std::unique_ptr<File> MemoryFiles::Open(const std::string& path, const char* mod
   }
   std::string& contents = files[path];
   if (mode[0] == 'w') contents.clear();
-  return std::make_unique<MemoryFile>(contents);
+  return std::make_unique<MemoryFile>(*this, contents);
 }
 
 bool FakeClock::LocalNow(std::tm& out) {

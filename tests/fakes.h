@@ -79,6 +79,7 @@ class MemoryFiles : public FileSystem {
   int Access(const std::string& path, int mode) override;
   std::unique_ptr<File> Open(const std::string& path, const char* mode, int* error) override;
   std::unique_ptr<File> CreateNew(const std::string& path, int* error) override {
+    log.push_back("create");
     return Open(path, "wb", error);
   }
   bool FindFiles(const std::string&, std::vector<FindEntry>&) override { return false; }
@@ -91,12 +92,16 @@ class MemoryFiles : public FileSystem {
   bool RemoveDirectory(const std::string&) override { return false; }
   bool CreateDirectory(const std::string&) override { return false; }
   bool ReplaceFile(const std::string& from, const std::string& to) override {
+    log.push_back("replace");
     if (!files.count(from)) return false;
     files[to] = files[from];
     files.erase(from);
     return true;
   }
-  bool SyncName(const std::string& path) override { return files.count(path) > 0; }
+  bool SyncName(const std::string& path) override {
+    log.push_back("sync name");
+    return files.count(path) > 0;
+  }
   std::string TempFolder() override { return "C:\\Temp\\"; }
   bool CreateTempFile(const std::string&, const std::string&, std::string&) override { return false; }
   bool SameFile(const std::string& a, const std::string& b) override {
@@ -107,6 +112,10 @@ class MemoryFiles : public FileSystem {
   }
   std::map<std::string, std::string> files;
   std::vector<std::string> refused;  // paths whose open fails
+  // What reached the files, in order: "create", "write", "sync",
+  // "replace", "sync name".
+  std::vector<std::string> log;
+  bool sync_works = true;  // whether a file's data reaches the device
 };
 
 class FakeClock : public Clock {
