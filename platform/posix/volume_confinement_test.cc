@@ -8,6 +8,7 @@
 
 #include <functional>
 
+#include "app/path_resolution.h"
 #include "commands/account_commands.h"
 #include "flash/persistent_copy.h"
 #include "service/account_ini.h"
@@ -131,6 +132,24 @@ TEST_F(ConfinementTest, NothingIsReadOrWrittenThroughALinkOutOfItsFolder) {
   EXPECT_FALSE(Exists(pc + "/innocent.txt"));
   EXPECT_TRUE(debug_.Has("~:\\QUARLE.000\\user\\innocent.txt leads out of ~:\\QUARLE.000\\user\\ and "
                          "is passed over."));
+}
+
+TEST_F(ConfinementTest, ARootThatLinksOutOfTheVolumeIsNoRoot) {
+  // The data root itself a link to a folder outside, holding an account.
+  MakeDirs(outside_ + "/data/eve");
+  WriteFile(outside_ + "/data/eve/kvxaccount.ini", Utf8Marked("[eve]\r\nMail=1\r\n"));
+  RemoveTree(Vol("QUARLE.000"));
+  ASSERT_EQ(symlink((outside_ + "/data").c_str(), Vol("QUARLE.000").c_str()), 0);
+  std::string root;
+  EXPECT_FALSE(GetUserFolderPathEx(ctx_, root));
+  EXPECT_FALSE(DoResetUserCmd(ctx_, "eve"));
+  EXPECT_FALSE(DoChangePasswordCmd(ctx_, "eve"));
+  EXPECT_EQ(ReadFile(outside_ + "/data/eve/kvxaccount.ini"), Utf8Marked("[eve]\r\nMail=1\r\n"));
+  EXPECT_TRUE(debug_.Has("~:\\QUARLE.000 leads out of ~: and is passed over."));
+  // An index file that links out of the volume is not read.
+  ASSERT_EQ(symlink((outside_ + "/f").c_str(), Vol("quarle.idx").c_str()), 0);
+  EXPECT_FALSE(GetRootPathEx(ctx_, root));
+  EXPECT_TRUE(debug_.Has("~:\\quarle.idx leads out of ~:\\ and is passed over."));
 }
 
 TEST_F(ConfinementTest, PipesAndDevicesArePassedOverAndNothingHangs) {
