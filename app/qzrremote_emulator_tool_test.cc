@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -71,6 +72,29 @@ TEST(QZRRemoteOnTheMachine, TheCopyModeCopiesTheUserFolder) {
   EXPECT_EQ(Starting(log, "firmware: power"),
             (std::vector<std::string>{"firmware: power on", "firmware: power off"}));
   EXPECT_EQ(Starting(log, "service: ").size(), 4u);  // mount, unlock, export, unmount
+}
+
+TEST(QZRRemoteOnTheMachine, PipesOnTheVolumeHangNoRunAndTheCycleCloses) {
+  MachineRun run;
+  ASSERT_TRUE(run.emu.up());
+  const std::string volume = run.emu.volume();
+  ASSERT_EQ(mkfifo((volume + "/QUARLE.000/user/pipe").c_str(), 0644), 0);
+  ASSERT_EQ(unlink((volume + "/QUARLE.000/john/kvxaccount.ini").c_str()), 0);
+  ASSERT_EQ(mkfifo((volume + "/QUARLE.000/john/kvxaccount.ini").c_str(), 0644), 0);
+  ASSERT_EQ(mkfifo((volume + "/QUARLE.000/mary/kvxaccount.ini.kvxtmp").c_str(), 0644), 0);
+  const std::string backup = run.box.work() + "/backup";
+  MakeDirs(backup);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"copyPersistentData", backup}, {kExamples + "/commands.xml"}}) {
+    const RunResult r = run.box.Run(args);
+    EXPECT_EQ(r.exit_code, 0) << args[0];
+    EXPECT_EQ(r.out, kParsed) << args[0];
+    const std::string state = run.emu.State();
+    EXPECT_EQ(JsonValue(state, "power"), "off") << args[0];
+    EXPECT_EQ(JsonValue(state, "mounted"), "false") << args[0];
+  }
+  EXPECT_TRUE(fs::exists(backup + "/notes.txt"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(backup + "/pipe")));
 }
 
 TEST(QZRRemoteOnTheMachine, AMissingServiceFailsTheRunAndLeavesTheModuleOff) {

@@ -4,6 +4,7 @@
 
 #include "app/path_resolution.h"
 #include "core/diag.h"
+#include "core/path_exists.h"
 #include "core/text.h"
 #include "flash/persistent_copy.h"
 #include "service/account_ini.h"
@@ -165,7 +166,8 @@ bool DoDeleteUserCmd(ToolContext& ctx, const std::string& account) {
 
 bool DoChangePasswordCmd(ToolContext& ctx, const std::string& account) {
   std::string path;
-  if (!GetCurrentUserPath(ctx, account, path)) return false;
+  if (!GetCurrentUserPath(ctx, account, path) || !StaysInItsFolder(ctx.files, ctx.debug, path))
+    return false;
   // An account deleted earlier in the run has nobody left to ask.
   if (ctx.files.GetAttributes(path) == kInvalidAttributes) return true;
   path = JoinPath(path, "cmds") + "\\password.xml";

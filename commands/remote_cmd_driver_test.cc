@@ -163,7 +163,7 @@ class FailingDocument : public XmlDocument {
   bool AppendProcessingInstruction(const std::string&, const std::string&) override { return false; }
   std::unique_ptr<XmlElement> CreateElement(const std::string&) override { return nullptr; }
   bool AppendChild(XmlElement&) override { return false; }
-  bool Save(const std::string&) override { return false; }
+  bool Serialize(std::string&) override { return false; }
 };
 
 TEST_F(DriverTest, AnErrorMidwayStillClosesTheCycle) {

@@ -12,4 +12,15 @@ namespace kvx {
 // output. Every existence test of the tool goes through it.
 bool PathExists(FileSystem& files, DebugOutput& debug, const std::string& path);
 
+// True when `path` lies below `folder` once every link on the way is
+// followed (FileSystem::IsWithin). On false it names the path in the
+// debugger output as passed over: nothing is read or written through a
+// link that leads out of the folder an operation works in.
+bool StaysInside(FileSystem& files, DebugOutput& debug, const std::string& folder,
+                 const std::string& path);
+
+// StaysInside for the folder that holds `path` (its text before the last
+// "\" or "/"); true for a path without a folder.
+bool StaysInItsFolder(FileSystem& files, DebugOutput& debug, const std::string& path);
+
 }  // namespace kvx

@@ -36,24 +36,33 @@ void RemovePartialFilesBeside(FileSystem& files, const std::string& path) {
 }
 
 bool WriteWholeFile(FileSystem& files, const std::string& destination,
-                    const std::function<bool(File&)>& fill, int* error) {
+                    const std::function<bool(File&)>& fill, int* error,
+                    const std::function<bool(const std::string&)>& check,
+                    Durability durability) {
+  const bool device = durability == Durability::kDevice;
   int err = 0;
   const std::string beside = destination + kPartialSuffix;
-  std::unique_ptr<File> out = files.Open(beside, "wb", &err);
+  std::unique_ptr<File> out = files.CreateNew(beside, &err);
   if (!out) {
     if (error) *error = err;
     return false;
   }
-  const bool written = fill(*out) && out->Flush();
+  const bool written = fill(*out) && (device ? out->Sync() : out->Flush());
   out.reset();
   if (!written) {
     files.DeleteFile(beside);
     if (error) *error = kErrorDiskFull;
     return false;
   }
-  if (!files.ReplaceFile(beside, destination)) {
+  if ((check && !check(beside)) || !files.ReplaceFile(beside, destination)) {
     files.DeleteFile(beside);
     if (error) *error = kErrorAccessDenied;
+    return false;
+  }
+  // The new content is in place; a name that may not have reached the
+  // device is still a failure.
+  if (device && !files.SyncName(destination)) {
+    if (error) *error = kErrorGenFailure;
     return false;
   }
   return true;

@@ -20,10 +20,27 @@ std::string WithSlash(std::string path) {
   return path;
 }
 
-// A file a copy takes: not a dot file, not a folder, and not a file an
-// interrupted run left beside its final name.
-bool IsCopiedEntry(const FindEntry& e) {
-  return e.name[0] != '.' && !(e.attributes & kAttrDirectory) && !IsPartialFile(e.name);
+// Whether a copy out of `folder` takes the entry: a regular file (not a
+// folder, pipe or device), not a file an interrupted run left beside its
+// final name, and not a link that leads out of `folder`. With `report`, a
+// pipe, device or link out is named in the debugger output.
+bool TakesEntry(ToolContext& ctx, const std::string& folder, const FindEntry& e, bool report) {
+  if (e.name == "." || e.name == ".." || (e.attributes & kAttrDirectory) || IsPartialFile(e.name))
+    return false;
+  const std::string path = WithSlash(folder) + e.name;
+  if (e.attributes & kAttrDevice) {
+    if (report) Diag(ctx.debug, "%s is not a regular file and is passed over.", path.c_str());
+    return false;
+  }
+  if (!(e.attributes & kAttrReparsePoint)) return true;
+  if (report) return StaysInside(ctx.files, ctx.debug, folder, path);
+  return ctx.files.IsWithin(folder, path);
+}
+
+// What the two copies of a user subfolder take: what TakesEntry takes,
+// but for dot files.
+bool IsCopiedEntry(ToolContext& ctx, const std::string& folder, const FindEntry& e, bool report) {
+  return e.name[0] != '.' && TakesEntry(ctx, folder, e, report);
 }
 
 // A copy whose destination folder is its source folder, however spelt,
@@ -56,7 +73,7 @@ void ReportCopyProgress(ToolContext& ctx, const std::string& text) {
 }
 
 bool CopyFileWithProgress(ToolContext& ctx, const std::string& destination,
-                          const std::string& source) {
+                          const std::string& source, Durability durability) {
   std::unique_ptr<File> in = ctx.files.Open(source, "rb", nullptr);
   if (!in) {
     Diag(ctx.debug, "The SourceFile(%s), Opened Failed.", source.c_str());
@@ -64,16 +81,19 @@ bool CopyFileWithProgress(ToolContext& ctx, const std::string& destination,
   }
   Diag(ctx.debug, "The SourceFile(%s), Opened Successfully .", source.c_str());
   bool opened = false;
-  const bool whole = WriteWholeFile(ctx.files, destination, [&](File& out) {
-    opened = true;
-    Diag(ctx.debug, "The DstFile(%s), Opened Successfully .", destination.c_str());
-    return CopyChunks(*in, out, [&](size_t n, bool written) {
-      if (!written) return;
-      ctx.state.copy_done += n;
-      const int64_t percent = CopyPercentage(ctx.state.copy_done, ctx.state.copy_total);
-      if (percent >= 0) ReportCopyProgress(ctx, std::to_string(percent));
-    });
-  });
+  const bool whole = WriteWholeFile(
+      ctx.files, destination,
+      [&](File& out) {
+        opened = true;
+        Diag(ctx.debug, "The DstFile(%s), Opened Successfully .", destination.c_str());
+        return CopyChunks(*in, out, [&](size_t n, bool written) {
+          if (!written) return;
+          ctx.state.copy_done += n;
+          const int64_t percent = CopyPercentage(ctx.state.copy_done, ctx.state.copy_total);
+          if (percent >= 0) ReportCopyProgress(ctx, std::to_string(percent));
+        });
+      },
+      nullptr, nullptr, durability);
   if (!opened) {
     Diag(ctx.debug, "The DstFile(%s), Opened Failed.", destination.c_str());
   } else if (!whole) {
@@ -100,22 +120,26 @@ bool CopyPersistentData(ToolContext& ctx, const std::string& folder) {
   const std::string source = WithSlash(root) + "user\\";
   const std::string pattern = WithSlash(root) + "user\\*.*";
 
-  if (IsCopyOntoItself(ctx, source, destination)) {
+  // A user subfolder that is a link out of the volume is not read.
+  if (IsCopyOntoItself(ctx, source, destination) ||
+      !StaysInItsFolder(ctx.files, ctx.debug, WithSlash(root) + "user")) {
     ctx.flash.EndFlash();
     return false;
   }
   std::vector<FindEntry> entries;
   if (ctx.files.FindFiles(pattern, entries))
     for (const FindEntry& e : entries)
-      if (IsCopiedEntry(e)) ctx.state.copy_total += e.size;
+      if (IsCopiedEntry(ctx, source, e, false)) ctx.state.copy_total += e.size;
 
   bool every_file = true;
   if (ctx.files.FindFiles(pattern, entries)) {
     RemovePartialFiles(ctx.files, destination);
     ctx.state.progress = ctx.objects.OpenFileMapping(kProgressMappingName);
     for (const FindEntry& e : entries)
-      if (IsCopiedEntry(e))
-        every_file = CopyFileWithProgress(ctx, destination + e.name, source + e.name) && every_file;
+      if (IsCopiedEntry(ctx, source, e, true))
+        every_file = CopyFileWithProgress(ctx, destination + e.name, source + e.name,
+                                          Durability::kSystem) &&
+                     every_file;
     ctx.state.progress.reset();
   } else {
     every_file = false;  // the user subfolder is missing
@@ -137,7 +161,10 @@ bool DoCopyPersistentData(ToolContext& ctx, const std::string&) {
   const std::string own_name = module.substr(slash + 1);
   Diag(ctx.debug, "The Dst Folder is %s, and the Src Folder is %s", destination.c_str(),
        source.c_str());
-  if (IsCopyOntoItself(ctx, source, destination)) return false;
+  // A user subfolder that is a link out of the volume is not written.
+  if (IsCopyOntoItself(ctx, source, destination) ||
+      !StaysInItsFolder(ctx.files, ctx.debug, WithSlash(root) + "user"))
+    return false;
   // What is skipped: schema, XML, program and log files, and the tool's own
   // executable, which has no ".exe" on POSIX.
   auto skipped = [&](const std::string& name) {
@@ -148,12 +175,12 @@ bool DoCopyPersistentData(ToolContext& ctx, const std::string&) {
   std::vector<FindEntry> entries;
   if (ctx.files.FindFiles(source + "*.*", entries))
     for (const FindEntry& e : entries)
-      if (IsCopiedEntry(e) && !skipped(e.name)) ctx.state.copy_total += e.size;
+      if (IsCopiedEntry(ctx, source, e, false) && !skipped(e.name)) ctx.state.copy_total += e.size;
   bool every_file = true;
   if (ctx.files.FindFiles(source + "*.*", entries)) {
     RemovePartialFiles(ctx.files, destination);
     for (const FindEntry& e : entries) {
-      if (!IsCopiedEntry(e)) continue;
+      if (!IsCopiedEntry(ctx, source, e, true)) continue;
       Diag(ctx.debug, "The FileName is %s.", e.name.c_str());
       if (skipped(e.name)) continue;
       Diag(ctx.debug, "The Dst file is %s, and the Src file is %s", (destination + e.name).c_str(),
@@ -166,7 +193,8 @@ bool DoCopyPersistentData(ToolContext& ctx, const std::string&) {
 
 bool DoResetUserCmd(ToolContext& ctx, const std::string& account) {
   std::string folder;
-  if (!GetCurrentUserPath(ctx, account, folder)) return false;
+  if (!GetCurrentUserPath(ctx, account, folder) || !StaysInItsFolder(ctx.files, ctx.debug, folder))
+    return false;
   const std::string ini = folder + "\\kvxaccount.ini";
   // The INI functions take both in 256-character buffers.
   bool done = FitsProfileBuffer(ini) && FitsProfileBuffer(account) &&
@@ -175,7 +203,8 @@ bool DoResetUserCmd(ToolContext& ctx, const std::string& account) {
   std::string persist;
   if (!GetPersistFolderPath(ctx, persist)) return false;
   Diag(ctx.debug, "The data folder is %s!", persist.c_str());
-  if (IsCopyOntoItself(ctx, persist, folder)) return false;
+  if (IsCopyOntoItself(ctx, persist, folder) || !StaysInItsFolder(ctx.files, ctx.debug, persist))
+    return false;
   // An account deleted earlier in the run has nothing left to fill, and
   // its folder is not made again.
   const bool account_exists = ctx.files.GetAttributes(folder) != kInvalidAttributes;
@@ -183,8 +212,7 @@ bool DoResetUserCmd(ToolContext& ctx, const std::string& account) {
   if (account_exists && ctx.files.FindFiles(persist + "\\*", entries)) {
     RemovePartialFiles(ctx.files, folder);
     for (const FindEntry& e : entries) {
-      if (e.name == "." || e.name == ".." || (e.attributes & kAttrDirectory)) continue;
-      if (IsPartialFile(e.name)) continue;
+      if (!TakesEntry(ctx, persist, e, true)) continue;
       const std::string from = persist + "\\" + e.name;
       const std::string to = folder + "\\" + e.name;
       if (from.size() >= 3 && to.size() >= 3) done = CopyFileBuffered(ctx, from, to) && done;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/tool_context.h"
+#include "core/whole_file.h"
 
 namespace kvx {
 
@@ -47,7 +48,7 @@ bool ClearFolder(ToolContext& ctx, const std::string& path, const std::string& l
 // fails part-way leaves the destination as it was. True when the file was
 // copied whole.
 bool CopyFileWithProgress(ToolContext& ctx, const std::string& destination,
-                          const std::string& source);
+                          const std::string& source, Durability durability = Durability::kDevice);
 
 // Publishes one progress text: the debugger output, and the UTF-16
 // characters at the start of the progress mapping when it is open.

@@ -85,27 +85,6 @@ TEST_F(CopyTest, NoCycleOrNoUserFolder) {
   EXPECT_EQ(flash_.calls, (std::vector<std::string>{"BeginFlash", "EndFlash"}));
 }
 
-// Makes every file this process writes stop at `bytes`, as a full volume
-// would: a write past it fails (EFBIG) instead of raising SIGXFSZ.
-class VolumeFullAt {
- public:
-  explicit VolumeFullAt(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &old_);
-    old_handler_ = signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = old_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~VolumeFullAt() {
-    setrlimit(RLIMIT_FSIZE, &old_);
-    signal(SIGXFSZ, old_handler_);
-  }
-
- private:
-  rlimit old_;
-  void (*old_handler_)(int);
-};
-
 TEST_F(CopyTest, ACopyThatFailsPartWayKeepsTheOldFileAndIsReported) {
   Put("QUARLE.000/user/a.bin", std::string(2 << 20, 'a'));
   Put("QUARLE.000/user/small.txt", "new small");

@@ -84,6 +84,12 @@ bool Discover(ToolContext& ctx, int line_number, const char* fallback, const cha
   return found;
 }
 
+// Whether a root found below `volume` is the volume itself or lies inside
+// it: a root that is a link out of the volume would take every step there.
+bool InsideTheVolume(ToolContext& ctx, const std::string& volume, const std::string& root) {
+  return ctx.files.SameFile(volume, root) || StaysInside(ctx.files, ctx.debug, volume, root);
+}
+
 }  // namespace
 
 bool GetRootPathFromIdx(ToolContext& ctx, int line_number, std::string& path) {
@@ -94,6 +100,7 @@ bool GetRootPathFromIdx(ToolContext& ctx, int line_number, std::string& path) {
     ctx.debug.Write("Can not find the idx file");
     return false;
   }
+  if (!StaysInItsFolder(ctx.files, ctx.debug, index)) return false;  // a link out of the volume
   std::unique_ptr<File> file = ctx.files.Open(index, "rt", nullptr);
   if (!file) return false;  // an index that cannot be read names nothing
   ctx.debug.Write("The idx file open successful");
@@ -125,14 +132,16 @@ bool GetRootPathFromIdx(ToolContext& ctx, int line_number, std::string& path) {
   Diag(ctx.debug, "The wsPath is %s", candidate.c_str());
   const bool exists = PathExists(ctx.files, ctx.debug, candidate);
   Diag(ctx.debug, "The  path  %s  is %d", candidate.c_str(), exists ? 1 : 0);
-  if (!exists || !Fits(candidate)) return false;
+  if (!exists || !Fits(candidate) || !InsideTheVolume(ctx, path, candidate)) return false;
   path = candidate;
   return true;
 }
 
 bool GetRootPathFromMarker(ToolContext& ctx, const std::string& fallback, std::string& path) {
   const std::string candidate = path + fallback;
-  if (!PathExists(ctx.files, ctx.debug, candidate) || !Fits(candidate)) return false;
+  if (!PathExists(ctx.files, ctx.debug, candidate) || !Fits(candidate) ||
+      !InsideTheVolume(ctx, path, candidate))
+    return false;
   path = candidate;
   return true;
 }

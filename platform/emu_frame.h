@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/device_io.h"    // kErrorInvalidHandle
-#include "platform/file_system.h"  // kErrorFileNotFound
+#include "platform/file_system.h"  // kErrorFileNotFound, kErrorGenFailure
 
 namespace kvx {
 
@@ -23,7 +23,6 @@ inline constexpr uint32_t kEmuFrameLimit = 1 << 20;
 // Windows error numbers the machine answers with.
 inline constexpr int kErrorAccess = 5;
 inline constexpr int kErrorNotEnoughMemory = 8;
-inline constexpr int kErrorGenFailure = 31;
 inline constexpr int kErrorInvalidParameter = 87;
 inline constexpr int kErrorInsufficientBuffer = 122;
 inline constexpr int kErrorInvalidFunction = 1;

@@ -12,6 +12,9 @@ inline constexpr uint32_t kAttrReadOnly = 0x1;
 inline constexpr uint32_t kAttrHidden = 0x2;
 inline constexpr uint32_t kAttrSystem = 0x4;
 inline constexpr uint32_t kAttrDirectory = 0x10;
+// Neither a file nor a folder: a pipe, a device node, a socket. Never read,
+// copied or edited.
+inline constexpr uint32_t kAttrDevice = 0x40;
 inline constexpr uint32_t kAttrNormal = 0x80;
 inline constexpr uint32_t kAttrReparsePoint = 0x400;  // a symbolic link or junction
 inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
@@ -20,6 +23,7 @@ inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
 inline constexpr int kErrorFileNotFound = 2;
 inline constexpr int kErrorAccessDenied = 5;
 inline constexpr int kErrorDiskFull = 112;
+inline constexpr int kErrorGenFailure = 31;
 
 // An open run-time stream on a file.
 class File {
@@ -29,6 +33,10 @@ class File {
   virtual bool Write(const void* data, size_t size) = 0;
   // Pushes buffered bytes to the file; false on failure.
   virtual bool Flush() = 0;
+  // Pushes buffered bytes to the file and the file's data to the device
+  // (fsync, FlushFileBuffers), so that a power loss after a rename cannot
+  // leave the new name without its content; false on failure.
+  virtual bool Sync() = 0;
   // Reads up to `size` bytes; 0 at the end of the file or on an error.
   virtual size_t Read(void* data, size_t size) = 0;
   // Whether a read has failed (not merely reached the end).
@@ -56,8 +64,17 @@ class FileSystem {
   virtual int Access(const std::string& path, int mode) = 0;
   // Opens a stream like the run-time's fopen with `mode` ("r", "w+", "rb",
   // "wb", ...). Null on failure, with `error` set to the system's error
-  // (kErrorFileNotFound, kErrorAccessDenied, ...).
+  // (kErrorFileNotFound, kErrorAccessDenied, ...). Only a regular file is
+  // opened: a pipe or device by that name is refused (kErrorAccessDenied)
+  // without waiting for it, and named in the debugger output.
   virtual std::unique_ptr<File> Open(const std::string& path, const char* mode, int* error) = 0;
+  // Creates `path` as a new, empty file open for writing ("wb"): whatever
+  // else holds the name (a leftover file, a link, a pipe) is removed first,
+  // never followed, and the file is then created exclusively, so no write
+  // can land in a file that existed before. A folder or a read-only file by
+  // that name is left and refused (kErrorAccessDenied). Every file the tool
+  // writes is created through here.
+  virtual std::unique_ptr<File> CreateNew(const std::string& path, int* error) = 0;
   // The entries matching `pattern` ("folder\*" or "folder\*.*": all
   // entries, "." and ".." included below a drive's root). False when
   // nothing can be enumerated (the folder is missing).
@@ -74,8 +91,13 @@ class FileSystem {
   // Creates one folder; its parent must exist.
   virtual bool CreateDirectory(const std::string& path) = 0;
   // Replaces `to` by `from` in one step: afterwards `to` holds either its
-  // old content or all of `from`'s.
+  // old content or all of `from`'s. A link at `to` is replaced, never
+  // written through.
   virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
+  // Makes the name `path` as it now stands (a rename or creation) reach the
+  // device: the folder that holds it is synced (on Windows the file itself
+  // is flushed, whose record holds its name). False when it could not be.
+  virtual bool SyncName(const std::string& path) = 0;
   // The temp folder, ending in "\".
   virtual std::string TempFolder() = 0;
   // Creates a new empty file "<prefix><hex>.tmp" in `folder` and names it.
@@ -85,6 +107,20 @@ class FileSystem {
   // spelling (case, separators, "." and ".." segments, links): the same
   // volume and file index. False when either cannot be reached.
   virtual bool SameFile(const std::string& a, const std::string& b) = 0;
+  // Whether `path` lies below `folder` once every link on the way to either
+  // is followed: false when a link leads out of `folder` (or back to it).
+  // Names that do not exist yet, or are links to nothing, count by the
+  // nearest existing folder that would hold them.
+  virtual bool IsWithin(const std::string& folder, const std::string& path) = 0;
 };
+
+// Whether a Windows volume could hold a file of this name and open it as a
+// file: not "." or "..", nothing of the separators "\" and "/", no ":", no
+// wildcard or quoting character (* ? " < > |), no control character, and
+// not a device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, in
+// any letter case, alone or before an extension: "nul.txt" opens the
+// device). Any other name, once joined to a folder's path, could step out
+// of that folder or reach a device.
+bool IsWindowsFileName(const std::string& name);
 
 }  // namespace kvx

@@ -120,9 +120,9 @@ class XmlDocument {
   // Null when `name` is not a valid element name.
   virtual std::unique_ptr<XmlElement> CreateElement(const std::string& name) = 0;
   virtual bool AppendChild(XmlElement& child) = 0;
-  // Saves the document, UTF-8, as the DOM serialises it, to `path` (a
-  // Windows path), replacing any file there.
-  virtual bool Save(const std::string& path) = 0;
+  // The document as the DOM saves it to a file (UTF-8, as it serialises
+  // it), for the caller to write where it chooses.
+  virtual bool Serialize(std::string& bytes) = 0;
 };
 
 // The class factory of the XML services.

@@ -36,6 +36,11 @@ bool RemoveWorkingFile(ToolContext& ctx, const std::string& path) {
 // left missing, and that is no failure.
 template <typename Edit>
 bool EditAccountFile(ToolContext& ctx, const std::string& path, Edit edit) {
+  // An account folder that is a link out of the folder of accounts is not
+  // written through.
+  const size_t cut = path.rfind('\\');
+  if (cut != std::string::npos && !StaysInItsFolder(ctx.files, ctx.debug, path.substr(0, cut)))
+    return false;
   const std::string temp = ctx.files.TempFolder() + "kvxaccount.ini";
   Diag(ctx.debug, "Temp kvxaccount Ini File = %s", temp.c_str());
   if (!RemoveWorkingFile(ctx, temp)) {
@@ -44,7 +49,7 @@ bool EditAccountFile(ToolContext& ctx, const std::string& path, Edit edit) {
     return false;
   }
   int error = 0;
-  if (!CopyFileBuffered(ctx, path, temp, &error)) return error == kErrorFileNotFound;
+  if (!CopyFileBuffered(ctx, path, temp, &error, Durability::kSystem)) return error == kErrorFileNotFound;
   RemovePartialFilesBeside(ctx.files, path);
   // A file the converters do not take (an empty one, one of 1 MiB or more)
   // stays as it is, and the profile functions edit it in its own encoding.

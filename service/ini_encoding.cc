@@ -3,16 +3,27 @@
 #include <vector>
 
 #include "core/diag.h"
+#include "core/path_exists.h"
 #include "core/utf.h"
 
 namespace kvx {
 
 namespace {
 
+// The file at `path` opened for reading; refused (kErrorAccessDenied) when
+// it is a link that leads out of its folder.
+std::unique_ptr<File> OpenToRead(ToolContext& ctx, const std::string& path, int* error) {
+  if (!StaysInItsFolder(ctx.files, ctx.debug, path)) {
+    if (error) *error = kErrorAccessDenied;
+    return nullptr;
+  }
+  return ctx.files.Open(path, "rb", error);
+}
+
 // The whole file, refused when it cannot be opened or read or its size is
 // 1 MiB or more.
 bool ReadSmallFile(ToolContext& ctx, const std::string& path, std::string& bytes) {
-  std::unique_ptr<File> file = ctx.files.Open(path, "rb", nullptr);
+  std::unique_ptr<File> file = OpenToRead(ctx, path, nullptr);
   uint64_t size = 0;
   if (!file || !file->Size(size) || size >= kMaxConvertedFile) return false;
   bytes.resize(size);
@@ -23,11 +34,14 @@ bool ReadSmallFile(ToolContext& ctx, const std::string& path, std::string& bytes
 // content on failure. `first_ok` says whether `first` was written.
 bool ReplaceWhole(ToolContext& ctx, const std::string& path, const std::string& first,
                   const std::string& rest, bool* first_ok) {
-  return WriteWholeFile(ctx.files, path, [&](File& out) {
-    const bool mark = out.Write(first.data(), first.size());
-    if (first_ok) *first_ok = mark;
-    return mark && out.Write(rest.data(), rest.size());
-  });
+  return WriteWholeFile(
+      ctx.files, path,
+      [&](File& out) {
+        const bool mark = out.Write(first.data(), first.size());
+        if (first_ok) *first_ok = mark;
+        return mark && out.Write(rest.data(), rest.size());
+      },
+      nullptr, nullptr, Durability::kSystem);
 }
 
 // The UTF-16 of a UTF-8 file's bytes, its mark left out.
@@ -82,9 +96,9 @@ bool CreateUnicodeIni(ToolContext& ctx, const std::string& path) {
 }
 
 bool CopyFileBuffered(ToolContext& ctx, const std::string& source, const std::string& destination,
-                      int* error) {
+                      int* error, Durability durability) {
   int err = 0;
-  std::unique_ptr<File> in = ctx.files.Open(source, "rb", &err);
+  std::unique_ptr<File> in = OpenToRead(ctx, source, &err);
   if (!in) {
     if (error) *error = err;
     return false;
@@ -97,7 +111,7 @@ bool CopyFileBuffered(ToolContext& ctx, const std::string& source, const std::st
                written ? static_cast<int>(n) : 0);
         });
       },
-      error);
+      error, nullptr, durability);
 }
 
 }  // namespace kvx

@@ -3,7 +3,8 @@
 // EF BB BF) and the UTF-16 working copies (mark FF FE) that the profile
 // functions edit, and the chunked copy that moves them. The converters
 // handle files below 1 MiB only. Every file they write replaces the old
-// one whole or not at all.
+// one whole or not at all. What the converters write are working copies,
+// which the run removes again: they are left to the system's cache.
 #include <string>
 
 #include "core/tool_context.h"
@@ -38,7 +39,9 @@ bool CreateUnicodeIni(ToolContext& ctx, const std::string& path);
 // cannot be opened (`error` then holds the system's error, for instance
 // kErrorAccessDenied for a read-only destination), and when the copy could
 // not be completed, in which case the destination keeps its old content.
+// The copy reaches the device (Durability::kDevice) unless told it is only
+// a working copy.
 bool CopyFileBuffered(ToolContext& ctx, const std::string& source, const std::string& destination,
-                      int* error = nullptr);
+                      int* error = nullptr, Durability durability = Durability::kDevice);
 
 }  // namespace kvx

@@ -58,6 +58,10 @@ void CUserAccountExport::ExportLocalAccountsLogonedEver(const std::string& root,
   } else {
     for (const FindEntry& entry : entries) {
       if (!(entry.attributes & kAttrDirectory) || entry.name == "." || entry.name == "..") continue;
+      // A folder that is a link out of the folder of accounts is no account.
+      if ((entry.attributes & kAttrReparsePoint) &&
+          !StaysInside(ctx_.files, ctx_.debug, settings, settings + entry.name))
+        continue;
       const std::string ini = settings + entry.name + "\\" + ini_name;
       // Only a copy made from this folder's file is read.
       bool unwritable = false;

@@ -49,12 +49,17 @@ class FakeMutex : public NamedMutex {
 
 class MemoryFile : public File {
  public:
-  explicit MemoryFile(std::string& contents) : contents_(contents) {}
+  MemoryFile(MemoryFiles& owner, std::string& contents) : owner_(owner), contents_(contents) {}
   bool Write(const void* data, size_t size) override {
+    owner_.log.push_back("write");
     contents_.append(static_cast<const char*>(data), size);
     return true;
   }
   bool Flush() override { return true; }
+  bool Sync() override {
+    owner_.log.push_back("sync");
+    return owner_.sync_works;
+  }
   size_t Read(void*, size_t) override { return 0; }
   bool Error() override { return false; }
   bool Size(uint64_t& size) override {
@@ -63,6 +68,7 @@ class MemoryFile : public File {
   }
 
  private:
+  MemoryFiles& owner_;
   std::string& contents_;
 };
 
@@ -72,6 +78,7 @@ class FullFile : public File {
   explicit FullFile(std::unique_ptr<File> real) : real_(std::move(real)) {}
   bool Write(const void*, size_t size) override { return size == 0; }
   bool Flush() override { return real_->Flush(); }
+  bool Sync() override { return real_->Sync(); }
   size_t Read(void* data, size_t size) override { return real_->Read(data, size); }
   bool Error() override { return real_->Error(); }
   bool Size(uint64_t& size) override { return real_->Size(size); }
@@ -86,6 +93,12 @@ std::unique_ptr<File> FaultyFiles::Open(const std::string& path, const char* mod
   std::unique_ptr<File> file = real_.Open(path, mode, error);
   const bool writes = mode[0] != 'r' || std::string(mode).find('+') != std::string::npos;
   if (file && writes && IsFull(path)) return std::make_unique<FullFile>(std::move(file));
+  return file;
+}
+
+std::unique_ptr<File> FaultyFiles::CreateNew(const std::string& path, int* error) {
+  std::unique_ptr<File> file = real_.CreateNew(path, error);
+  if (file && IsFull(path)) return std::make_unique<FullFile>(std::move(file));
   return file;
 }
 
@@ -115,7 +128,7 @@ std::unique_ptr<File> MemoryFiles::Open(const std::string& path, const char* mod
   }
   std::string& contents = files[path];
   if (mode[0] == 'w') contents.clear();
-  return std::make_unique<MemoryFile>(contents);
+  return std::make_unique<MemoryFile>(*this, contents);
 }
 
 bool FakeClock::LocalNow(std::tm& out) {
@@ -190,7 +203,7 @@ class FakeDocument : public XmlDocument {
   bool AppendProcessingInstruction(const std::string&, const std::string&) override { return false; }
   std::unique_ptr<XmlElement> CreateElement(const std::string&) override { return nullptr; }
   bool AppendChild(XmlElement&) override { return false; }
-  bool Save(const std::string&) override { return false; }
+  bool Serialize(std::string&) override { return false; }
 
  private:
   FakeXml& owner_;

@@ -78,6 +78,10 @@ class MemoryFiles : public FileSystem {
  public:
   int Access(const std::string& path, int mode) override;
   std::unique_ptr<File> Open(const std::string& path, const char* mode, int* error) override;
+  std::unique_ptr<File> CreateNew(const std::string& path, int* error) override {
+    log.push_back("create");
+    return Open(path, "wb", error);
+  }
   bool FindFiles(const std::string&, std::vector<FindEntry>&) override { return false; }
   uint32_t GetAttributes(const std::string& path) override {
     return files.count(path) ? kAttrNormal : kInvalidAttributes;
@@ -88,18 +92,30 @@ class MemoryFiles : public FileSystem {
   bool RemoveDirectory(const std::string&) override { return false; }
   bool CreateDirectory(const std::string&) override { return false; }
   bool ReplaceFile(const std::string& from, const std::string& to) override {
+    log.push_back("replace");
     if (!files.count(from)) return false;
     files[to] = files[from];
     files.erase(from);
     return true;
+  }
+  bool SyncName(const std::string& path) override {
+    log.push_back("sync name");
+    return files.count(path) > 0;
   }
   std::string TempFolder() override { return "C:\\Temp\\"; }
   bool CreateTempFile(const std::string&, const std::string&, std::string&) override { return false; }
   bool SameFile(const std::string& a, const std::string& b) override {
     return a == b && files.count(a) > 0;
   }
+  bool IsWithin(const std::string& folder, const std::string& path) override {
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0;
+  }
   std::map<std::string, std::string> files;
   std::vector<std::string> refused;  // paths whose open fails
+  // What reached the files, in order: "create", "write", "sync",
+  // "replace", "sync name".
+  std::vector<std::string> log;
+  bool sync_works = true;  // whether a file's data reaches the device
 };
 
 // Another file system with the faults a test chooses: a file opened for
@@ -111,6 +127,7 @@ class FaultyFiles : public FileSystem {
   explicit FaultyFiles(FileSystem& real) : real_(real) {}
   int Access(const std::string& path, int mode) override { return real_.Access(path, mode); }
   std::unique_ptr<File> Open(const std::string& path, const char* mode, int* error) override;
+  std::unique_ptr<File> CreateNew(const std::string& path, int* error) override;
   bool FindFiles(const std::string& pattern, std::vector<FindEntry>& out) override {
     return real_.FindFiles(pattern, out);
   }
@@ -129,12 +146,16 @@ class FaultyFiles : public FileSystem {
   bool ReplaceFile(const std::string& from, const std::string& to) override {
     return !IsFull(to) && real_.ReplaceFile(from, to);
   }
+  bool SyncName(const std::string& path) override { return real_.SyncName(path); }
   std::string TempFolder() override { return real_.TempFolder(); }
   bool CreateTempFile(const std::string& folder, const std::string& prefix,
                       std::string& path) override {
     return real_.CreateTempFile(folder, prefix, path);
   }
   bool SameFile(const std::string& a, const std::string& b) override { return real_.SameFile(a, b); }
+  bool IsWithin(const std::string& folder, const std::string& path) override {
+    return real_.IsWithin(folder, path);
+  }
 
   std::string full;         // empty: nothing is full
   int deletions_left = -1;  // -1: no limit

@@ -4,6 +4,9 @@
 // services over it, and a recorder of the debugger output. The flash root
 // is published as "~:", as an open flash cycle leaves it.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <memory>
 #include <string>
@@ -17,6 +20,27 @@
 #include "tests/temp_dir.h"
 
 namespace kvx::testing {
+
+// Makes every file this process writes stop at `bytes`, as a full volume
+// would: a write past it fails (EFBIG) instead of raising SIGXFSZ.
+class VolumeFullAt {
+ public:
+  explicit VolumeFullAt(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    old_handler_ = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~VolumeFullAt() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    signal(SIGXFSZ, old_handler_);
+  }
+
+ private:
+  rlimit old_;
+  void (*old_handler_)(int);
+};
 
 class FlashFixture : public ::testing::Test {
  protected:

@@ -103,19 +103,22 @@ bool WriteCmdStore(ToolContext& ctx, const std::string& path, FolderMessages mes
       return false;
     }
   }
+  // What is written lands in the folder's own place, never through a link
+  // that leads out of the folder that holds it.
+  if (!StaysInItsFolder(ctx.files, ctx.debug, folder)) return false;
   RemovePartialFilesBeside(ctx.files, path);
   // The flash system must be able to read what is left for it: the file
   // replaces the old one only after it has loaded again.
-  const std::string temp = path + ".kvxtmp";
+  std::string bytes;
   std::unique_ptr<XmlDocument> check = ctx.xml.CreateDocument(XmlClassVersion::k60);
-  if (!doc->Save(temp) || !check || !check->Load(temp) || !ctx.files.ReplaceFile(temp, path)) {
-    if (check && check->ParseError().code != 0)
-      Diag(ctx.debug, "The command-store file %s does not load again: %s", path.c_str(),
-           check->ParseError().reason.c_str());
-    ctx.files.DeleteFile(temp);
-    return false;
-  }
-  return true;
+  if (!check || !doc->Serialize(bytes)) return false;
+  const bool written = WriteWholeFile(
+      ctx.files, path, [&](File& out) { return out.Write(bytes.data(), bytes.size()); }, nullptr,
+      [&](const std::string& beside) { return check->Load(beside); });
+  if (!written && check->ParseError().code != 0)
+    Diag(ctx.debug, "The command-store file %s does not load again: %s", path.c_str(),
+         check->ParseError().reason.c_str());
+  return written;
 }
 
 }  // namespace

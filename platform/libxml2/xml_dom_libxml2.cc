@@ -11,7 +11,9 @@
 #include <libxml/schemasInternals.h>
 #include <libxml/xmlschemas.h>
 #include <libxml/xpath.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -136,17 +138,31 @@ struct ErrorSink {
   }
 };
 
-// The whole file, or false with errno set. The buffer is sized once from
-// the file's size and read into directly; a file that grows meanwhile is
-// read to its end all the same.
+// The whole file, or false with errno set. Only a regular file is read: a
+// pipe or a device is refused (EINVAL) without waiting for it. The buffer
+// is sized once from the file's size and read into directly; a file that
+// grows meanwhile is read to its end all the same.
 bool ReadWholeFile(const std::string& native, std::string& bytes) {
-  FILE* f = std::fopen(native.c_str(), "rbe");
-  if (f == nullptr) return false;
-  bytes.clear();
+  const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
   struct stat st;
+  const bool known = fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode)) {
+    const int saved = !known ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    close(fd);
+    errno = saved;
+    return false;
+  }
+  FILE* f = fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 ? fdopen(fd, "rb") : nullptr;
+  if (f == nullptr) {
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return false;
+  }
+  bytes.clear();
   size_t have = 0;
-  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-    bytes.resize(static_cast<size_t>(st.st_size));
+  if (st.st_size > 0) bytes.resize(static_cast<size_t>(st.st_size));
   while (have < bytes.size()) {
     const size_t n = std::fread(&bytes[have], 1, bytes.size() - have, f);
     if (n == 0) break;
@@ -804,14 +820,21 @@ class Libxml2Document : public XmlDocument {
     return xmlAddChild(reinterpret_cast<xmlNodePtr>(Built()), node) != nullptr;
   }
 
-  bool Save(const std::string& path) override {
-    std::string native;
-    if (doc_ == nullptr || !resolver_(path, native)) return false;
+  bool Serialize(std::string& bytes) override {
+    if (doc_ == nullptr) return false;
+    xmlBufferPtr buffer = xmlBufferCreate();
+    if (buffer == nullptr) return false;
     // The document carries its own declaration as a processing instruction.
-    xmlSaveCtxtPtr save = xmlSaveToFilename(native.c_str(), "UTF-8", XML_SAVE_NO_DECL);
-    if (save == nullptr) return false;
-    const long written = xmlSaveDoc(save, doc_);
-    return xmlSaveClose(save) >= 0 && written >= 0;
+    xmlSaveCtxtPtr save = xmlSaveToBuffer(buffer, "UTF-8", XML_SAVE_NO_DECL);
+    bool ok = save != nullptr;
+    if (ok) {
+      const long written = xmlSaveDoc(save, doc_);
+      ok = xmlSaveClose(save) >= 0 && written >= 0;
+    }
+    if (ok) bytes.assign(reinterpret_cast<const char*>(xmlBufferContent(buffer)),
+                         static_cast<size_t>(xmlBufferLength(buffer)));
+    xmlBufferFree(buffer);
+    return ok;
   }
 
   std::unique_ptr<XmlNodeList> SelectNodes(const std::string& query) override {

@@ -22,9 +22,13 @@ const std::string kClimbToJohn = "x\\..\\..\\john\\kvxaccount.ini";
 
 TEST(EnumeratedNames, OnlyNamesWindowsCanHoldAreListed) {
   for (const char* bad : {"a\\b", "..\\x", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b",
-                          "tab\there", "\x01", ".", ".."})
+                          "tab\there", "\x01", ".", "..",
+                          // Device names, alone or before an extension, in any case.
+                          "CON", "nul", "Aux.txt", "prn.tar.gz", "COM1", "com9.log", "LPT1",
+                          "lPt9", "NUL .txt", "con "})
     EXPECT_FALSE(IsWindowsFileName(bad)) << bad;
-  for (const char* good : {"a", ".profile", "a b", "Reisepläne 2026.txt", "...", "a.b.c", "~x"})
+  for (const char* good : {"a", ".profile", "a b", "Reisepläne 2026.txt", "...", "a.b.c", "~x",
+                           "CONSOLE", "nul_", "x.con", "COM10", "COM0", "LPT", "com", "auxiliary.txt"})
     EXPECT_TRUE(IsWindowsFileName(good)) << good;
 
   TempDir machine, folder;
@@ -35,6 +39,7 @@ TEST(EnumeratedNames, OnlyNamesWindowsCanHoldAreListed) {
   WriteFile(folder / "a\\..\\b", "b");
   WriteFile(folder / "c:d", "c");
   MakeDirs(folder / "sub\\..");
+  WriteFile(folder / "nul.txt", "n");
   std::vector<FindEntry> entries;
   ASSERT_TRUE(files.FindFiles("Z:" + folder.path() + "/*", entries));
   std::vector<std::string> names;
@@ -43,6 +48,8 @@ TEST(EnumeratedNames, OnlyNamesWindowsCanHoldAreListed) {
   EXPECT_EQ(names, (std::vector<std::string>{".", "..", "good.txt"}));
   EXPECT_TRUE(debug.Has("FindFiles: skipped a name that Windows cannot hold: " + folder.path() +
                         "/a\\..\\b"));
+  EXPECT_TRUE(debug.Has("FindFiles: skipped a name that Windows cannot hold: " + folder.path() +
+                        "/nul.txt"));
 }
 
 class HostileNamesTest : public FlashFixture {

@@ -10,8 +10,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/text.h"
 
@@ -29,6 +31,7 @@ class StdioFile : public File {
     return std::fwrite(data, 1, size, f_) == size;
   }
   bool Flush() override { return std::fflush(f_) == 0; }
+  bool Sync() override { return std::fflush(f_) == 0 && fsync(fileno(f_)) == 0; }
   size_t Read(void* data, size_t size) override { return std::fread(data, 1, size, f_); }
   bool Error() override { return std::ferror(f_) != 0; }
   bool Size(uint64_t& size) override {
@@ -61,6 +64,7 @@ uint32_t AttributesOf(const std::string& native, const std::string& name) {
   }
   uint32_t a = 0;
   if (S_ISDIR(st.st_mode)) a |= kAttrDirectory;
+  else if (!S_ISREG(st.st_mode)) a |= kAttrDevice;
   else if (!(st.st_mode & S_IWUSR)) a |= kAttrReadOnly;
   if (name.size() > 1 && name[0] == '.' && name != "..") a |= kAttrHidden;
   a |= StoredBits(native);
@@ -88,6 +92,32 @@ void NoteCreatedFile(const PathMap& paths, const std::string& native) {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+std::string FolderOf(const std::string& native) {
+  const size_t slash = native.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+}
+
+// The path with every link followed. Names that do not exist yet (or are
+// links to nothing) are joined unchanged to their nearest existing folder,
+// which is resolved; "." or ".." among them cannot be resolved.
+bool Resolved(const std::string& native, std::string& out) {
+  std::string existing = native;
+  std::vector<std::string> rest;
+  struct stat st;
+  while (stat(existing.c_str(), &st) != 0) {
+    const std::string base = BaseName(existing);
+    if (base.empty() || base == "." || base == ".." || existing == FolderOf(existing)) return false;
+    rest.push_back(base);
+    existing = FolderOf(existing);
+  }
+  char* real = realpath(existing.c_str(), nullptr);
+  if (real == nullptr) return false;
+  out = real;
+  std::free(real);
+  for (auto it = rest.rbegin(); it != rest.rend(); ++it) out += (out == "/" ? "" : "/") + *it;
+  return true;
+}
+
 // Whether the Windows path names the root of a drive ("~:", "C:\", "\").
 bool IsDriveRoot(const std::string& folder) {
   std::string f = folder;
@@ -114,15 +144,6 @@ bool MatchFrom(const std::string& name, size_t i, const std::string& mask, size_
 
 }  // namespace
 
-bool IsWindowsFileName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (const char c : name) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr) return false;
-  }
-  return true;
-}
-
 int WindowsErrorFromErrno(int error) {
   switch (error) {
     case ENOENT: return kErrorFileNotFound;
@@ -133,7 +154,7 @@ int WindowsErrorFromErrno(int error) {
     case EISDIR: return kErrorAccessDenied;
     case EEXIST: return 80;  // ERROR_FILE_EXISTS
     case ENOSPC: return 112;  // ERROR_DISK_FULL
-    default: return 31;  // ERROR_GEN_FAILURE
+    default: return kErrorGenFailure;
   }
 }
 
@@ -165,8 +186,18 @@ std::unique_ptr<File> PosixFileSystem::Open(const std::string& path, const char*
   std::string m;
   for (const char* p = mode; *p; ++p)
     if (*p != 't') m += *p;
+  const bool plus = m.find('+') != std::string::npos;
+  int flags = O_CLOEXEC | O_NONBLOCK;  // a pipe is never waited for
+  switch (m.empty() ? '\0' : m[0]) {
+    case 'r': flags |= plus ? O_RDWR : O_RDONLY; break;
+    case 'w': flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT; break;
+    case 'a': flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND; break;
+    default:
+      if (error) *error = 87;  // ERROR_INVALID_PARAMETER
+      return nullptr;
+  }
   struct stat st;
-  const bool writes = m[0] != 'r' || m.find('+') != std::string::npos;
+  const bool writes = m[0] != 'r' || plus;
   bool existed = m[0] == 'r';
   if (writes && stat(native.c_str(), &st) == 0) {
     existed = true;
@@ -177,15 +208,63 @@ std::unique_ptr<File> PosixFileSystem::Open(const std::string& path, const char*
       return nullptr;
     }
   }
-  FILE* f = std::fopen(native.c_str(), (m + "e").c_str());
-  if (f == nullptr) {
-    if (error) *error = WindowsErrorFromErrno(errno);
+  const int fd = open(native.c_str(), flags, 0666);
+  if (fd < 0) {
+    if (error) *error = WindowsErrorFromErrno(errno == ENXIO ? EACCES : errno);
     return nullptr;
   }
   if (!existed) NoteCreatedFile(paths_, native);
-  if (m[0] == 'r' && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
-    std::fclose(f);
+  // Only a regular file is read or written: a folder, a pipe, a device is
+  // refused before a byte moves (and before a truncation).
+  const bool known = fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode)) {
+    close(fd);
+    if (debug_ != nullptr && known && !S_ISDIR(st.st_mode))
+      debug_->Write("Open: passed over " + native + ": not a regular file");
     if (error) *error = kErrorAccessDenied;
+    return nullptr;
+  }
+  FILE* f = nullptr;
+  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 &&
+      (m[0] != 'w' || ftruncate(fd, 0) == 0))
+    f = fdopen(fd, m.c_str());
+  if (f == nullptr) {
+    if (error) *error = WindowsErrorFromErrno(errno);
+    close(fd);
+    return nullptr;
+  }
+  return std::make_unique<StdioFile>(f);
+}
+
+std::unique_ptr<File> PosixFileSystem::CreateNew(const std::string& path, int* error) {
+  std::string native;
+  if (!paths_.ToNative(path, native)) {
+    if (error) *error = kErrorFileNotFound;
+    return nullptr;
+  }
+  struct stat st;
+  if (lstat(native.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) {
+      if (error) *error = kErrorAccessDenied;
+      return nullptr;
+    }
+    // A leftover, a link (removed itself, its target untouched), a pipe.
+    if (unlink(native.c_str()) != 0 && errno != ENOENT) {
+      if (error) *error = WindowsErrorFromErrno(errno);
+      return nullptr;
+    }
+  }
+  const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (error) *error = WindowsErrorFromErrno(errno);
+    return nullptr;
+  }
+  NoteCreatedFile(paths_, native);
+  FILE* f = fdopen(fd, "wb");
+  if (f == nullptr) {
+    if (error) *error = WindowsErrorFromErrno(errno);
+    close(fd);
+    unlink(native.c_str());
     return nullptr;
   }
   return std::make_unique<StdioFile>(f);
@@ -268,10 +347,10 @@ bool PosixFileSystem::SetAttributes(const std::string& path, uint32_t attributes
 bool PosixFileSystem::GetLastWriteTime(const std::string& path, int64_t& time) {
   std::string native;
   if (!paths_.ToNative(path, native)) return false;
-  const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st;
-  const bool ok = fstat(fd, &st) == 0;
+  const bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   close(fd);
   if (ok) time = FileTime(st.st_mtim);
   return ok;
@@ -319,6 +398,26 @@ bool PosixFileSystem::ReplaceFile(const std::string& from, const std::string& to
   return true;
 }
 
+bool PosixFileSystem::SyncName(const std::string& path) {
+  std::string native;
+  if (!paths_.ToNative(path, native)) return false;
+  const int fd = open(FolderOf(native).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // A file system that cannot sync a folder (EINVAL) keeps its names by
+  // other means.
+  const bool ok = fsync(fd) == 0 || errno == EINVAL;
+  close(fd);
+  return ok;
+}
+
+bool PosixFileSystem::IsWithin(const std::string& folder, const std::string& path) {
+  std::string f, p, real_folder, real_path;
+  if (!paths_.ToNative(folder, f) || !paths_.ToNative(path, p)) return false;
+  if (!Resolved(f, real_folder) || !Resolved(p, real_path)) return false;
+  if (real_folder != "/") real_folder += '/';
+  return real_path.size() > real_folder.size() && real_path.compare(0, real_folder.size(), real_folder) == 0;
+}
+
 bool PosixFileSystem::SameFile(const std::string& a, const std::string& b) {
   std::string x, y;
   if (!paths_.ToNative(a, x) || !paths_.ToNative(b, y)) return false;
@@ -346,7 +445,7 @@ bool PosixFileSystem::CreateTempFile(const std::string& folder, const std::strin
     const std::string candidate = base + p + hex + ".tmp";
     std::string native;
     if (!paths_.ToNative(candidate, native)) return false;
-    const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
       close(fd);
       NoteCreatedFile(paths_, native);

@@ -20,6 +20,7 @@ class PosixFileSystem : public FileSystem {
       : paths_(paths), temp_(std::move(temp_folder)), debug_(debug) {}
   int Access(const std::string& path, int mode) override;
   std::unique_ptr<File> Open(const std::string& path, const char* mode, int* error) override;
+  std::unique_ptr<File> CreateNew(const std::string& path, int* error) override;
   bool FindFiles(const std::string& pattern, std::vector<FindEntry>& out) override;
   uint32_t GetAttributes(const std::string& path) override;
   bool SetAttributes(const std::string& path, uint32_t attributes) override;
@@ -28,22 +29,18 @@ class PosixFileSystem : public FileSystem {
   bool RemoveDirectory(const std::string& path) override;
   bool CreateDirectory(const std::string& path) override;
   bool ReplaceFile(const std::string& from, const std::string& to) override;
+  bool SyncName(const std::string& path) override;
   std::string TempFolder() override;
   bool CreateTempFile(const std::string& folder, const std::string& prefix,
                       std::string& path) override;
   bool SameFile(const std::string& a, const std::string& b) override;
+  bool IsWithin(const std::string& folder, const std::string& path) override;
 
  private:
   const PathMap& paths_;
   std::string temp_;
   DebugOutput* debug_;
 };
-
-// Whether a Windows volume could hold a file of this name: not "." or
-// "..", nothing of the separators "\" and "/", no ":", no wildcard or
-// quoting character (* ? " < > |) and no control character. Any other
-// name, once joined to a folder's path, could step out of that folder.
-bool IsWindowsFileName(const std::string& name);
 
 // The Windows error number for a POSIX errno value.
 int WindowsErrorFromErrno(int error);

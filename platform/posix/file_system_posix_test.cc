@@ -1,8 +1,11 @@
 #include "platform/posix/file_system_posix.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <functional>
 
 #include "app/log_file.h"
 #include "core/text.h"
@@ -174,6 +177,90 @@ TEST_F(PosixFilesTest, RunsSharingOneHistoryLogNeverTearALine) {
                      ".xml, The XML file has been parsed successfully.\n\n"
                      "2010-05-04 13:07, s.xml, Failed to parse the XML file.\n\n");
   EXPECT_EQ(console.text_, "");
+}
+
+TEST_F(PosixFilesTest, ANewFileIsCreatedNewWhateverHeldItsName) {
+  const std::string outside = machine / "outside";
+  WriteFile(outside, "outside");
+  const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> holders = {
+      {"a leftover file", [](const std::string& p) { WriteFile(p, "old leftover"); }},
+      {"a link to a file outside",
+       [&](const std::string& p) { ASSERT_EQ(symlink(outside.c_str(), p.c_str()), 0); }},
+      {"a link to nothing", [](const std::string& p) { ASSERT_EQ(symlink("/nowhere/x", p.c_str()), 0); }},
+      {"a pipe", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }},
+  };
+  for (const auto& [what, make] : holders) {
+    const std::string native = volume / "f.kvxtmp";
+    make(native);
+    int error = 0;
+    std::unique_ptr<File> f = files.CreateNew("~:\\f.kvxtmp", &error);
+    ASSERT_NE(f, nullptr) << what;
+    ASSERT_TRUE(f->Write("new", 3) && f->Sync()) << what;
+    f.reset();
+    struct stat st;
+    ASSERT_EQ(lstat(native.c_str(), &st), 0) << what;
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << what;
+    EXPECT_EQ(ReadFile(native), "new") << what;
+    EXPECT_EQ(ReadFile(outside), "outside") << what;
+    unlink(native.c_str());
+  }
+  // A folder or a read-only file by that name stays, and is refused.
+  MakeDirs(volume / "dir.kvxtmp");
+  WriteFile(volume / "ro.kvxtmp", "keep");
+  chmod((volume / "ro.kvxtmp").c_str(), 0444);
+  for (const char* name : {"~:\\dir.kvxtmp", "~:\\ro.kvxtmp"}) {
+    int error = 0;
+    EXPECT_EQ(files.CreateNew(name, &error), nullptr) << name;
+    EXPECT_EQ(error, kErrorAccessDenied) << name;
+  }
+  EXPECT_EQ(ReadFile(volume / "ro.kvxtmp"), "keep");
+}
+
+TEST_F(PosixFilesTest, OnlyRegularFilesAreOpenedAndNoPipeIsWaitedFor) {
+  RecordingDebug debug;
+  PosixFileSystem heard(map, machine / "temp", &debug);
+  ASSERT_EQ(mkfifo((volume / "pipe").c_str(), 0644), 0);
+  symlink("/dev/zero", (volume / "zero").c_str());
+  alarm(20);  // a pipe that is waited for fails the test instead of hanging it
+  for (const char* name : {"~:\\pipe", "~:\\zero"}) {
+    for (const char* mode : {"rb", "r+b", "ab"}) {
+      int error = 0;
+      EXPECT_EQ(heard.Open(name, mode, &error), nullptr) << name << " " << mode;
+      EXPECT_EQ(error, kErrorAccessDenied) << name << " " << mode;
+    }
+  }
+  alarm(0);
+  EXPECT_TRUE(debug.Has("Open: passed over " + volume.path() + "/pipe: not a regular file"));
+  std::vector<FindEntry> entries;
+  ASSERT_TRUE(heard.FindFiles("~:\\*", entries));
+  for (const FindEntry& e : entries) EXPECT_TRUE(e.attributes & kAttrDevice) << e.name;
+}
+
+TEST_F(PosixFilesTest, IsWithinFollowsEveryLinkOnTheWay) {
+  const std::string outside = machine / "outside";
+  MakeDirs(outside + "/sub");
+  WriteFile(outside + "/f", "f");
+  MakeDirs(volume / "acc/inner");
+  WriteFile(volume / "acc/inner/f", "f");
+  symlink(outside.c_str(), (volume / "acc/out").c_str());
+  symlink((outside + "/f").c_str(), (volume / "acc/f-out").c_str());
+  symlink("inner/f", (volume / "acc/f-in").c_str());
+  symlink("..", (volume / "acc/up").c_str());
+  symlink("/nowhere", (volume / "acc/dangling").c_str());
+  const std::vector<std::pair<const char*, bool>> cases = {
+      {"~:\\acc\\inner", true},        {"~:\\acc\\inner\\f", true},
+      {"~:\\acc\\f-in", true},         {"~:\\acc\\new-name", true},
+      {"~:\\acc\\dangling", true},     {"~:\\acc\\out", false},
+      {"~:\\acc\\out\\sub", false},   {"~:\\acc\\out\\new-name", false},
+      {"~:\\acc\\f-out", false},       {"~:\\acc\\up", false},
+      {"~:\\acc", false},               {"~:\\acc\\..\\x", false},
+  };
+  for (const auto& [path, within] : cases) EXPECT_EQ(files.IsWithin("~:\\acc", path), within) << path;
+  // What a link leads to is its own folder: inside it, the same rule holds.
+  EXPECT_TRUE(files.IsWithin("~:\\acc\\out", "~:\\acc\\out\\sub"));
+  // A folder not made yet holds what would be made in it.
+  EXPECT_TRUE(files.IsWithin("~:\\acc\\new", "~:\\acc\\new\\x\\y"));
+  EXPECT_FALSE(files.IsWithin("~:\\acc\\new", "~:\\acc\\other\\x"));
 }
 
 }  // namespace

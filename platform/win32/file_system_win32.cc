@@ -1,8 +1,10 @@
 #include "platform/win32/file_system_win32.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <wchar.h>
 
 #include <cstring>
 #include <string>
@@ -20,6 +22,11 @@ class CrtFile : public File {
   ~CrtFile() override { fclose(f_); }
   bool Write(const void* data, size_t size) override { return fwrite(data, 1, size, f_) == size; }
   bool Flush() override { return fflush(f_) == 0; }
+  bool Sync() override {
+    if (fflush(f_) != 0) return false;
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f_)));
+    return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) != 0;
+  }
   size_t Read(void* data, size_t size) override { return fread(data, 1, size, f_); }
   bool Error() override { return ferror(f_) != 0; }
   bool Size(uint64_t& size) override {
@@ -142,6 +149,59 @@ std::unique_ptr<File> Win32FileSystem::Open(const std::string& path, const char*
       *error = system != ERROR_SUCCESS ? static_cast<int>(system) : SystemErrorFromErrno(errno);
     return nullptr;
   }
+  // Only a file on a disk is read or written: a name that reaches a device
+  // (CON, a pipe) is refused.
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+  if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK) {
+    fclose(f);
+    if (debug_ != nullptr) debug_->Write("Open: passed over " + path + ": not a disk file");
+    SetLastError(ERROR_ACCESS_DENIED);
+    if (error) *error = kErrorAccessDenied;
+    return nullptr;
+  }
+  return std::make_unique<CrtFile>(f);
+}
+
+std::unique_ptr<File> Win32FileSystem::CreateNew(const std::string& path, int* error) {
+  const std::wstring wide = Wide(path);
+  const DWORD a = GetFileAttributesW(wide.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES) {
+    const bool link = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if ((!link && (a & FILE_ATTRIBUTE_DIRECTORY)) ||
+        (!(a & FILE_ATTRIBUTE_DIRECTORY) && (a & FILE_ATTRIBUTE_READONLY))) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      if (error) *error = kErrorAccessDenied;
+      return nullptr;
+    }
+    // A leftover or a link, removed itself: a link's target is not touched.
+    const BOOL removed = (a & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(wide.c_str())
+                                                        : DeleteFileW(wide.c_str());
+    if (!removed && GetLastError() != ERROR_FILE_NOT_FOUND) {
+      if (error) *error = static_cast<int>(GetLastError());
+      return nullptr;
+    }
+  }
+  // CREATE_NEW fails on any name that exists, a link to nothing included.
+  const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (error) *error = static_cast<int>(GetLastError());
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    DeleteFileW(wide.c_str());
+    if (error) *error = ERROR_GEN_FAILURE;
+    return nullptr;
+  }
+  FILE* f = _fdopen(fd, "wb");
+  if (f == nullptr) {
+    _close(fd);
+    DeleteFileW(wide.c_str());
+    if (error) *error = ERROR_GEN_FAILURE;
+    return nullptr;
+  }
   return std::make_unique<CrtFile>(f);
 }
 
@@ -153,6 +213,12 @@ bool Win32FileSystem::FindFiles(const std::string& pattern, std::vector<FindEntr
   do {
     FindEntry e;
     e.name = Narrow(data.cFileName);
+    if (e.name != "." && e.name != ".." && !IsWindowsFileName(e.name)) {
+      // A device name ("nul.txt") opens the device, not the file.
+      if (debug_ != nullptr)
+        debug_->Write("FindFiles: skipped a name that Windows cannot hold: " + pattern + " " + e.name);
+      continue;
+    }
     e.attributes = data.dwFileAttributes;
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       e.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -197,7 +263,13 @@ bool Win32FileSystem::CreateDirectory(const std::string& path) {
 
 bool Win32FileSystem::ReplaceFile(const std::string& from, const std::string& to) {
   const std::wstring source = Wide(from), target = Wide(to);
-  const DWORD existing = GetFileAttributesW(target.c_str());
+  DWORD existing = GetFileAttributesW(target.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      !(existing & FILE_ATTRIBUTE_DIRECTORY)) {
+    // A link in the way is replaced, never written through: it goes first.
+    if (!DeleteFileW(target.c_str())) return false;
+    existing = INVALID_FILE_ATTRIBUTES;
+  }
   if (existing == INVALID_FILE_ATTRIBUTES) {
     return MoveFileExW(source.c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
@@ -217,6 +289,17 @@ bool Win32FileSystem::ReplaceFile(const std::string& from, const std::string& to
   return true;
 }
 
+bool Win32FileSystem::SyncName(const std::string& path) {
+  // The file's own record holds its name: flushing the file commits it.
+  const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = FlushFileBuffers(h) != 0;
+  CloseHandle(h);
+  return ok;
+}
+
 std::string Win32FileSystem::TempFolder() {
   wchar_t buf[MAX_PATH + 1];
   const DWORD n = GetTempPathW(MAX_PATH + 1, buf);
@@ -234,21 +317,57 @@ bool Win32FileSystem::CreateTempFile(const std::string& folder, const std::strin
 
 namespace {
 
-// The volume and file index of what `path` names, opened for no access at
-// all so that a file open elsewhere or a read-only one answers too; backup
-// semantics let a folder be opened. A link is followed: the question is
-// what the name reaches.
+// Opened for no access at all, so that a file open elsewhere or a read-only
+// one answers too; backup semantics let a folder be opened.
+HANDLE OpenToName(const std::wstring& path) {
+  return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The volume and file index of what `path` names. A link is followed: the
+// question is what the name reaches.
 bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-  const HANDLE h = CreateFileW(Wide(path).c_str(), 0,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE h = OpenToName(Wide(path));
   if (h == INVALID_HANDLE_VALUE) return false;
   const bool ok = GetFileInformationByHandle(h, &info) != 0;
   CloseHandle(h);
   return ok;
 }
 
+// The final path of what `path` names, every link followed. Names that do
+// not exist yet are joined unchanged to the final path of their nearest
+// existing folder; "." or ".." among them cannot be resolved.
+bool FinalPath(const std::wstring& path, std::wstring& out) {
+  std::wstring existing = path;
+  std::wstring rest;
+  HANDLE h;
+  while ((h = OpenToName(existing)) == INVALID_HANDLE_VALUE) {
+    const size_t cut = existing.find_last_of(L"\\/");
+    if (cut == std::wstring::npos || cut + 1 >= existing.size()) return false;
+    const std::wstring name = existing.substr(cut + 1);
+    if (name == L"." || name == L"..") return false;
+    rest = L"\\" + name + rest;
+    // "C:\x" is held by "C:\", the drive's root.
+    existing = existing.substr(0, cut == 2 && existing[1] == L':' ? cut + 1 : cut);
+  }
+  wchar_t buf[32768];
+  const DWORD n = GetFinalPathNameByHandleW(h, buf, sizeof buf / sizeof buf[0], FILE_NAME_NORMALIZED);
+  CloseHandle(h);
+  if (n == 0 || n >= sizeof buf / sizeof buf[0]) return false;
+  out.assign(buf, n);
+  if (!rest.empty() && out.back() == L'\\') out.pop_back();
+  out += rest;
+  return true;
+}
+
 }  // namespace
+
+bool Win32FileSystem::IsWithin(const std::string& folder, const std::string& path) {
+  std::wstring f, p;
+  if (!FinalPath(Wide(folder), f) || !FinalPath(Wide(path), p)) return false;
+  if (f.back() != L'\\') f += L'\\';
+  return p.size() > f.size() && _wcsnicmp(p.c_str(), f.c_str(), f.size()) == 0;
+}
 
 bool Win32FileSystem::SameFile(const std::string& a, const std::string& b) {
   BY_HANDLE_FILE_INFORMATION first, second;

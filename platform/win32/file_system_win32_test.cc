@@ -8,6 +8,8 @@
 
 #include "app/log_file.h"
 #include "tests/fakes.h"
+#include "platform/win32/wide_text.h"
+#include "platform/win32/windows_api.h"
 #include "tests/temp_dir.h"
 #include "tests/win32_test_support.h"
 
@@ -225,6 +227,49 @@ TEST_F(Win32FileSystemTest, NamesOutsideAsciiRoundTrip) {
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].name, "J\xC3\xB6rg \xE4\xB8\xAD.ini");
   EXPECT_TRUE(files.DeleteFile(name));
+}
+
+TEST_F(Win32FileSystemTest, FilesAreCreatedNewAndOnlyWhereTheyBelong) {
+  // A leftover beside a final name gives way to a new file; a read-only
+  // file or a folder by that name is refused.
+  ASSERT_TRUE(testing::WriteFile(dir / "f.kvxtmp", "an old and longer leftover"));
+  int error = 0;
+  std::unique_ptr<File> f = files.CreateNew(dir / "f.kvxtmp", &error);
+  ASSERT_NE(f, nullptr);
+  ASSERT_TRUE(f->Write("new", 3));
+  ASSERT_TRUE(f->Sync());
+  f.reset();
+  EXPECT_EQ(testing::ReadFile(dir / "f.kvxtmp"), "new");
+  ASSERT_TRUE(testing::WriteFile(dir / "ro.kvxtmp", "keep"));
+  ASSERT_TRUE(files.SetAttributes(dir / "ro.kvxtmp", kAttrReadOnly));
+  ASSERT_TRUE(files.CreateDirectory(dir / "dir.kvxtmp"));
+  for (const char* name : {"ro.kvxtmp", "dir.kvxtmp"}) {
+    error = 0;
+    EXPECT_EQ(files.CreateNew(dir / name, &error), nullptr) << name;
+    EXPECT_EQ(error, kErrorAccessDenied) << name;
+  }
+  EXPECT_EQ(testing::ReadFile(dir / "ro.kvxtmp"), "keep");
+
+  // A name Windows reads as a device is never listed (made through the
+  // path form that bypasses the device names).
+  const std::wstring raw = L"\\\\?\\" + Wide(dir / "nul.txt");
+  const HANDLE h = CreateFileW(raw.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    std::vector<FindEntry> entries;
+    ASSERT_TRUE(files.FindFiles(dir / "*.txt", entries) || entries.empty());
+    for (const FindEntry& e : entries) EXPECT_NE(e.name, "nul.txt");
+  }
+
+  // A path below a folder is within it; the folder itself and its
+  // neighbours are not.
+  ASSERT_TRUE(files.CreateDirectory(dir / "acc"));
+  EXPECT_TRUE(files.IsWithin(dir / "acc", dir / "acc\\f.kvxtmp"));
+  EXPECT_TRUE(files.IsWithin(dir / "acc", dir / "acc\\new-name"));
+  EXPECT_FALSE(files.IsWithin(dir / "acc", dir / "acc"));
+  EXPECT_FALSE(files.IsWithin(dir / "acc", dir / "f.kvxtmp"));
+  EXPECT_FALSE(files.IsWithin(dir / "acc", dir / "acc\\..\\f.kvxtmp"));
 }
 
 }  // namespace

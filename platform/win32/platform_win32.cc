@@ -48,7 +48,7 @@ struct Win32Platform : Platform {
 
   Win32DebugOutput debug_;
   Win32Console console_;
-  Win32FileSystem files_;
+  Win32FileSystem files_{&debug_};
   Win32PrivateProfile profile_;
   Win32NamedObjects objects_;
   Win32Process process_;

@@ -283,9 +283,26 @@ class MsxmlDocument : public XmlDocument {
     return element != nullptr && SUCCEEDED(doc_->appendChild(element->element(), &placed));
   }
 
-  bool Save(const std::string& path) override {
-    Variant destination(path);
-    return SUCCEEDED(doc_->save(destination.get()));
+  bool Serialize(std::string& bytes) override {
+    // Saved into a stream in memory, as it would be saved to a file.
+    ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || !stream) return false;
+    VARIANT destination;
+    VariantInit(&destination);
+    destination.vt = VT_UNKNOWN;
+    destination.punkVal = stream.Get();
+    if (doc_->save(destination) != S_OK) return false;
+    ULARGE_INTEGER end;
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    if (FAILED(stream->Seek(zero, STREAM_SEEK_CUR, &end)) || end.QuadPart > (1u << 30)) return false;
+    HGLOBAL memory = nullptr;
+    if (FAILED(GetHGlobalFromStream(stream.Get(), &memory))) return false;
+    const void* data = GlobalLock(memory);
+    if (data == nullptr && end.QuadPart != 0) return false;
+    bytes.assign(static_cast<const char*>(data), static_cast<size_t>(end.QuadPart));
+    GlobalUnlock(memory);
+    return true;
   }
 
  private:
