@@ -93,6 +93,7 @@ class AppendFile : public File {
     pending_.clear();
     return ok;
   }
+  bool Sync() override { return Flush() && FlushFileBuffers(h_) != 0; }
   size_t Read(void*, size_t) override { return 0; }
   bool Error() override { return false; }
   bool Size(uint64_t& size) override {
