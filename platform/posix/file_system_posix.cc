@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/text.h"
@@ -115,6 +116,35 @@ bool Resolved(const std::string& native, std::string& out) {
   out = real;
   std::free(real);
   for (auto it = rest.rbegin(); it != rest.rend(); ++it) out += (out == "/" ? "" : "/") + *it;
+  return true;
+}
+
+// Whether `path` lies below `folder` as written with no link on the way:
+// each name after `folder` is looked at once, up to the first that does not
+// exist yet. False says only that this cannot tell (another folder as
+// written, a link, "." or ".."): the caller then follows every link.
+bool PlainlyBelow(const std::string& folder, const std::string& path) {
+  std::string prefix = folder;
+  while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+  if (prefix != "/") prefix += '/';
+  if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) return false;
+  bool exists = true;
+  for (size_t at = prefix.size(); at < path.size();) {
+    size_t end = path.find('/', at);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view name(path.data() + at, end - at);
+    if (name == "." || name == "..") return false;
+    if (exists && !name.empty()) {
+      struct stat st;
+      if (lstat(path.substr(0, end).c_str(), &st) != 0) {
+        if (errno != ENOENT) return false;
+        exists = false;  // what follows is not made yet: only its names count
+      } else if (S_ISLNK(st.st_mode)) {
+        return false;
+      }
+    }
+    at = end + 1;
+  }
   return true;
 }
 
@@ -413,6 +443,7 @@ bool PosixFileSystem::SyncName(const std::string& path) {
 bool PosixFileSystem::IsWithin(const std::string& folder, const std::string& path) {
   std::string f, p, real_folder, real_path;
   if (!paths_.ToNative(folder, f) || !paths_.ToNative(path, p)) return false;
+  if (PlainlyBelow(f, p)) return true;
   if (!Resolved(f, real_folder) || !Resolved(p, real_path)) return false;
   if (real_folder != "/") real_folder += '/';
   return real_path.size() > real_folder.size() && real_path.compare(0, real_folder.size(), real_folder) == 0;
