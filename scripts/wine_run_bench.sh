@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Where the Windows tool's full run under Wine goes beyond the 2.0 s of
 # mandated waits: the 32-bit QZRRemote.exe, run on one machine under Wine
-# (module off before each run) in four ways, each a real run of the
+# (module off before each run) in five ways, each a real run of the
 # product, medians of $RUNS rounds:
 #   Wine's process start   a 32-bit program that does nothing, built
 #                          here with the same compiler
@@ -9,10 +9,13 @@
 #   COM, MSXML and loading QZRRemote.exe /validate examples/commands.xml
 #                          beyond /? (COM, the schema cache, the schema and
 #                          the command file loaded and walked)
-#   the machine            the full run beyond /validate and the waits
-#                          (WMI, the service manager, the driver's and the
-#                          companion service's requests, the volume's files,
-#                          the history line)
+#   the flash cycle        QZRRemote.exe /list beyond /? and the waits: the
+#                          same cycle with the module off (WMI, the service
+#                          manager, the driver's and the companion service's
+#                          requests) and the accounts read
+#   the commands           the full run beyond /validate and /list's cycle:
+#                          the volume's files written and flushed, the
+#                          history line
 # Usage: wine_run_bench.sh POSIX_BUILD WINDOWS_BUILD MACHINE_TOOLS
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -50,20 +53,24 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 : >"$machine/times"
 for _ in $(seq "$runs"); do
-  printf '%s %s %s %s\n' \
+  printf '%s %s %s %s %s\n' \
     "$(ms "$wine" "$machine/nothing.exe")" \
     "$(ms "$wine" "$bin/QZRRemote.exe" '/?')" \
     "$(ms "$wine" "$bin/QZRRemote.exe" /validate "$commands")" \
-    "$(ms "$wine" "$bin/QZRRemote.exe" "$commands")" >>"$machine/times"
+    "$(ms "$wine" "$bin/QZRRemote.exe" "$commands")" \
+    "$(ms "$wine" "$bin/QZRRemote.exe" /list)" >>"$machine/times"
 done
 column() { awk -v c="$1" '{ print $c }' "$machine/times" | median; }
-start=$(column 1) help=$(column 2) validate=$(column 3) full=$(column 4)
-awk -v start="$start" -v help="$help" -v validate="$validate" -v full="$full" -v n="$runs" 'BEGIN {
+start=$(column 1) help=$(column 2) validate=$(column 3) full=$(column 4) list=$(column 5)
+awk -v start="$start" -v help="$help" -v validate="$validate" -v full="$full" -v list="$list" -v n="$runs" 'BEGIN {
   waits = 2000
+  cycle = list - waits - help
   printf "the Windows tool'"'"'s full run under Wine (32-bit QZRRemote.exe), medians of %d rounds:\n", n
   printf "  wall time %d ms, waits %d ms, above them %d ms:\n", full, waits, full - waits
   printf "    Wine'"'"'s process start and end   %5d ms\n", start
   printf "    the tool'"'"'s own start            %5d ms\n", help - start
   printf "    COM, MSXML, schema and load    %5d ms\n", validate - help
-  printf "    the machine (WMI, services,    %5d ms\n", full - waits - validate
-  printf "    driver, files, history line)\n" }'
+  printf "    the flash cycle (WMI, services,%5d ms\n", cycle
+  printf "    driver) and the accounts read\n"
+  printf "    the commands: the volume'"'"'s    %5d ms\n", full - waits - validate - cycle
+  printf "    files and the history line\n" }'
