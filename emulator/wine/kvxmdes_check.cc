@@ -275,7 +275,11 @@ void CheckUnlockAndExport(SC_HANDLE service) {
   Check(MutexComesFree(), "the hold ends");
 
   // Held by someone else for longer than the service waits: "locked".
-  HANDLE m = CreateMutexW(nullptr, TRUE, kUserMutex);
+  // The mutex may still exist through the service's handle, and a named
+  // mutex that exists is opened without the initial ownership asked for:
+  // the check takes it by waiting.
+  HANDLE m = CreateMutexW(nullptr, FALSE, kUserMutex);
+  Check(m != nullptr && WaitForSingleObject(m, 30000) == WAIT_OBJECT_0, "the check holds the user list");
   Check(Control(service, 133) == 0, "133 while the list is held elsewhere still answers");
   Check(Only(g_machine.Take(), "svc.exported") == Fields{"svc.exported", "KvxMDES", "locked", ""},
         "133 while the list is held elsewhere reports it locked");
