@@ -231,6 +231,19 @@ RunResult OneRun(const std::string& kvxemu, const std::string& tool, const std::
     return result;
   }
   begin[kStepCount] = result.wall_ms;
+  // KVX_BENCH_TIMELINE names a file that gets each message of the last
+  // run with its send time and the gap since the one before, for finding
+  // where a step's time goes.
+  if (const char* timeline = std::getenv("KVX_BENCH_TIMELINE"); timeline != nullptr && *timeline) {
+    if (FILE* out = std::fopen(timeline, "w")) {
+      double last = 0;
+      for (const Message& m : messages) {
+        std::fprintf(out, "%9.3f %+8.3f %s\n", m.at_ms, m.at_ms - last, m.text.c_str());
+        last = m.at_ms;
+      }
+      std::fclose(out);
+    }
+  }
   for (size_t s = 0; s < kStepCount; ++s) result.step_ms[s] = begin[s + 1] - begin[s] - kSteps[s].wait_ms;
   result.messages = messages.size();
   result.ok = true;
