@@ -51,30 +51,26 @@ ProfileData::Entry* FindEntry(ProfileData::Section& section, const std::string& 
   return nullptr;
 }
 
-// The whole file; false (and nothing) when it cannot be opened or read as
-// a file. A pipe or device by that name is not waited for.
-bool ReadWhole(const std::string& native, std::string& bytes) {
-  bytes.clear();
-  const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (ok) {
-    bytes.reserve(static_cast<size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-      const ssize_t n = read(fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ok = n == 0;
-        break;
-      }
-      bytes.append(buffer, static_cast<size_t>(n));
+// Reads from `fd`, a regular file of `size` bytes when last looked at,
+// from its start to its end as it is now.
+bool ReadFrom(int fd, off_t size, std::string& bytes) {
+  bytes.resize(static_cast<size_t>(size) + 1);
+  size_t have = 0;
+  for (;;) {
+    if (have == bytes.size()) bytes.resize(bytes.size() * 2);
+    const size_t want = bytes.size() - have;
+    const ssize_t n = pread(fd, bytes.data() + have, want, static_cast<off_t>(have));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      bytes.clear();
+      return false;
     }
+    have += static_cast<size_t>(n);
+    // A regular file reads short only at its end.
+    if (n == 0 || static_cast<size_t>(n) < want) break;
   }
-  close(fd);
-  if (!ok) bytes.clear();
-  return ok;
+  bytes.resize(have);
+  return true;
 }
 
 // A file that exists and may not be written: a folder, pipe or device, or
@@ -257,6 +253,51 @@ PosixPrivateProfile::~PosixPrivateProfile() {
   for (Cached& entry : cache_) WriteBack(entry);
 }
 
+PosixPrivateProfile::HeldFile& PosixPrivateProfile::HeldFile::operator=(HeldFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd = other.fd;
+    dev = other.dev;
+    ino = other.ino;
+    other.fd = -1;
+  }
+  return *this;
+}
+
+void PosixPrivateProfile::HeldFile::Close() {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+bool PosixPrivateProfile::HeldFile::Read(const std::string& native, std::string& bytes) {
+  bytes.clear();
+  // The file the name gives now: the one held, as long as the name still
+  // leads to it; another one (the file was replaced) is opened instead.
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    Close();
+    return false;
+  }
+  if (fd < 0 || st.st_dev != dev || st.st_ino != ino) {
+    Close();
+    // A pipe or device put in its place since is not waited for.
+    const int opened = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (opened < 0) return false;
+    if (fstat(opened, &st) != 0 || !S_ISREG(st.st_mode)) {
+      close(opened);
+      return false;
+    }
+    fd = opened;
+    dev = st.st_dev;
+    ino = st.st_ino;
+  }
+  if (!ReadFrom(fd, st.st_size, bytes)) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
 void PosixPrivateProfile::SettleView(View& view) {
   if (view.settle == Settle::kNone) return;
   // The file keeps the write as it was given; only what is read of it
@@ -353,7 +394,7 @@ PosixPrivateProfile::Cached* PosixPrivateProfile::Load(const std::string& file) 
   }
   entry->used = ++clock_;
   std::string bytes;
-  const bool exists = ReadWhole(path, bytes);
+  const bool exists = entry->file.Read(path, bytes);
   if (fresh || exists != entry->exists || bytes != entry->bytes) {
     entry->exists = exists;
     entry->bytes = std::move(bytes);
@@ -431,7 +472,7 @@ bool PosixPrivateProfile::WriteBack(Cached& entry) {
   if (entry.pending.empty()) return true;
   // The writes go onto what the file holds now.
   std::string bytes;
-  const bool exists = ReadWhole(entry.path, bytes);
+  const bool exists = entry.file.Read(entry.path, bytes);
   if (exists != entry.exists || bytes != entry.bytes) {
     entry.exists = exists;
     entry.bytes = std::move(bytes);

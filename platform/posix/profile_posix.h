@@ -40,7 +40,9 @@ std::string SerializeProfile(const ProfileData& data);
 // The profile functions over files of the POSIX file system.
 //
 // A read always sees the file as it is at that moment: every call reads the
-// file's bytes, and the parsed form of the last few files is reused only
+// file's bytes (through a descriptor kept open while the name still leads
+// to the same file, so that a call costs a look at the name and one read),
+// and the parsed form of the last few files is reused only
 // while those bytes are exactly the bytes it was parsed from. The only
 // state kept beyond that are the writes not yet flushed; they are applied,
 // in order, to whatever the file holds, so a file replaced behind our back
@@ -84,8 +86,23 @@ class PosixPrivateProfile : public PrivateProfile {
     // the next change.
     std::optional<std::string> image;
   };
+  // A descriptor of the file a name led to when last read, kept for the
+  // next read of that name.
+  struct HeldFile {
+    int fd = -1;
+    unsigned long long dev = 0, ino = 0;
+    HeldFile() = default;
+    HeldFile(HeldFile&& other) noexcept { *this = std::move(other); }
+    HeldFile& operator=(HeldFile&& other) noexcept;
+    ~HeldFile() { Close(); }
+    void Close();
+    // The bytes of the regular file that `native` names now, read whole;
+    // false (and nothing) when there is none or it cannot be read.
+    bool Read(const std::string& native, std::string& bytes);
+  };
   struct Cached {
     std::string path;  // native
+    HeldFile file;
     bool exists = false;
     std::string bytes;  // the file's bytes `view` was parsed from
     View view;
