@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,7 +27,11 @@ constexpr const char* kDosAttributes = "user.DOSATTRIB";
 
 class StdioFile : public File {
  public:
-  explicit StdioFile(FILE* f) : f_(f) {}
+  // The stream's buffer is given, so that it is not sized by a look at the
+  // file first.
+  explicit StdioFile(FILE* f) : f_(f), buffer_(new char[kBuffer]) {
+    std::setvbuf(f_, buffer_.get(), _IOFBF, kBuffer);
+  }
   ~StdioFile() override { std::fclose(f_); }
   bool Write(const void* data, size_t size) override {
     return std::fwrite(data, 1, size, f_) == size;
@@ -43,7 +48,9 @@ class StdioFile : public File {
   }
 
  private:
+  static constexpr size_t kBuffer = 8192;
   FILE* f_;
+  std::unique_ptr<char[]> buffer_;
 };
 
 int64_t FileTime(const struct timespec& t) {
@@ -57,10 +64,17 @@ uint32_t StoredBits(const std::string& native) {
   return static_cast<uint32_t>(std::strtoul(buf, nullptr, 0)) & (kAttrHidden | kAttrSystem);
 }
 
-uint32_t AttributesOf(const std::string& native, const std::string& name) {
+// The attributes of `native` as Windows reports them; `target`, when given,
+// gets what the name leads to (a link followed), and stays untouched when
+// it leads nowhere.
+uint32_t AttributesOf(const std::string& native, const std::string& name,
+                      struct stat* target = nullptr, bool* leads = nullptr) {
   struct stat st, lst;
-  if (stat(native.c_str(), &st) != 0) {
-    if (lstat(native.c_str(), &lst) != 0) return kInvalidAttributes;
+  if (lstat(native.c_str(), &lst) != 0) return kInvalidAttributes;
+  const bool link = S_ISLNK(lst.st_mode);
+  if (!link) {
+    st = lst;
+  } else if (stat(native.c_str(), &st) != 0) {
     return kAttrReparsePoint;  // a link whose target is gone
   }
   uint32_t a = 0;
@@ -69,7 +83,9 @@ uint32_t AttributesOf(const std::string& native, const std::string& name) {
   else if (!(st.st_mode & S_IWUSR)) a |= kAttrReadOnly;
   if (name.size() > 1 && name[0] == '.' && name != "..") a |= kAttrHidden;
   a |= StoredBits(native);
-  if (lstat(native.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) a |= kAttrReparsePoint;
+  if (link) a |= kAttrReparsePoint;
+  if (target != nullptr) *target = st;
+  if (leads != nullptr) *leads = true;
   return a == 0 ? kAttrNormal : a;
 }
 
@@ -254,10 +270,9 @@ std::unique_ptr<File> PosixFileSystem::Open(const std::string& path, const char*
     if (error) *error = kErrorAccessDenied;
     return nullptr;
   }
+  // O_NONBLOCK stays: it changes nothing for a regular file.
   FILE* f = nullptr;
-  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 &&
-      (m[0] != 'w' || ftruncate(fd, 0) == 0))
-    f = fdopen(fd, m.c_str());
+  if (m[0] != 'w' || ftruncate(fd, 0) == 0) f = fdopen(fd, m.c_str());
   if (f == nullptr) {
     if (error) *error = WindowsErrorFromErrno(errno);
     close(fd);
@@ -326,9 +341,10 @@ bool PosixFileSystem::FindFiles(const std::string& pattern, std::vector<FindEntr
     const std::string full = native + "/" + name;
     FindEntry entry;
     entry.name = name;
-    entry.attributes = AttributesOf(full, name);
     struct stat st;
-    if (stat(full.c_str(), &st) == 0) {
+    bool leads = false;
+    entry.attributes = AttributesOf(full, name, &st, &leads);
+    if (leads) {
       if (!S_ISDIR(st.st_mode)) entry.size = static_cast<uint64_t>(st.st_size);
       entry.last_write = FileTime(st.st_mtim);
     }
@@ -440,8 +456,38 @@ bool PosixFileSystem::SyncName(const std::string& path) {
   return ok;
 }
 
+// The number of names that `path` adds to `folder` as written, when it is
+// `folder`, a separator and plain names (no "." or ".."); 0 otherwise.
+size_t NamesBelow(const std::string& folder, const std::string& path) {
+  std::string prefix = folder;
+  while (!prefix.empty() && IsSeparator(prefix.back())) prefix.pop_back();
+  // "C:" alone is the drive's working folder, not its root.
+  if (prefix.empty() || (prefix.back() == ':' && prefix.size() == folder.size())) return 0;
+  if (path.size() <= prefix.size() + 1 || !IsSeparator(path[prefix.size()]) ||
+      path.compare(0, prefix.size(), prefix) != 0)
+    return 0;
+  size_t names = 0;
+  for (size_t at = prefix.size() + 1; at < path.size();) {
+    size_t end = at;
+    while (end < path.size() && !IsSeparator(path[end])) ++end;
+    const std::string name = path.substr(at, end - at);
+    if (name == "." || name == "..") return 0;
+    if (!name.empty()) ++names;
+    at = end + 1;
+  }
+  return names;
+}
+
 bool PosixFileSystem::IsWithin(const std::string& folder, const std::string& path) {
   std::string f, p, real_folder, real_path;
+  // A path written as the folder and names below it maps onto the folder's
+  // own mapping followed by those names: the folder needs no mapping of
+  // its own.
+  if (const size_t names = NamesBelow(folder, path); names > 0 && paths_.ToNative(path, p)) {
+    size_t cut = p.size();
+    for (size_t i = 0; i < names && cut != std::string::npos; ++i) cut = p.rfind('/', cut - 1);
+    if (cut != std::string::npos && cut > 0 && PlainlyBelow(p.substr(0, cut), p)) return true;
+  }
   if (!paths_.ToNative(folder, f) || !paths_.ToNative(path, p)) return false;
   if (PlainlyBelow(f, p)) return true;
   if (!Resolved(f, real_folder) || !Resolved(p, real_path)) return false;

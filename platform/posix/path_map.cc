@@ -160,6 +160,17 @@ bool PathMap::ToNative(std::string_view path, std::string& native) const {
   }
   if (parts.empty() || Exists(native)) return true;
 
+  // A folder that exists as written leaves only the last name to look up.
+  if (parts.size() > 1) {
+    const size_t cut = native.size() - parts.back().size() - 1;
+    const std::string folder = native.substr(0, cut == 0 ? 1 : cut);
+    if (Exists(folder)) {
+      std::string found;
+      if (FindIgnoringCase(folder, parts.back(), found)) native = native.substr(0, cut + 1) + found;
+      return true;
+    }
+  }
+
   native = base;
   bool searching = true;  // once a component is missing, the rest is taken as written
   for (const std::string& part : parts) {
