@@ -4,7 +4,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
+#include <ctime>
 #include <cstring>
 
 #include "platform/posix/debug_channel.h"
@@ -38,6 +40,27 @@ PosixDebugOutput::PosixDebugOutput(std::string machine_folder)
 PosixDebugOutput::~PosixDebugOutput() {
   if (socket_ >= 0) close(socket_);
   if (folder_fd_ >= 0) close(folder_fd_);
+  if (watch_ >= 0) close(watch_);
+}
+
+bool PosixDebugOutput::Reach() {
+  connected_ = connect(socket_, reinterpret_cast<sockaddr*>(&addr_), addr_len_) == 0;
+  return connected_;
+}
+
+bool PosixDebugOutput::FolderChanged() {
+  struct stat st;
+  if (watch_ < 0 || fstat(watch_, &st) != 0) return true;
+  const bool same = st.st_ctim.tv_sec == seen_sec_ && st.st_ctim.tv_nsec == seen_nsec_;
+  seen_sec_ = st.st_ctim.tv_sec;
+  seen_nsec_ = st.st_ctim.tv_nsec;
+  if (!same) return true;
+  // A change in the same tick of the file system's clock as the last one
+  // keeps the time: only a time well in the past says that nothing came.
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  const long long age_ms = (now.tv_sec - st.st_ctim.tv_sec) * 1000LL + (now.tv_nsec - st.st_ctim.tv_nsec) / 1000000;
+  return age_ms < 100 || age_ms < 0;
 }
 
 void PosixDebugOutput::Write(std::string_view text) {
@@ -52,13 +75,24 @@ void PosixDebugOutput::Write(std::string_view text) {
     if (socket_ < 0) return;
     timeval timeout{5, 0};
     setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    watch_ = open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // The folder's time is taken before the first try, so that a viewer
+    // binding in between changes it.
+    FolderChanged();
+    Reach();
   }
   if (socket_ < 0) return;
   const size_t size = text.size() < kDebugMessageLimit ? text.size() : kDebugMessageLimit;
-  // Sent to the path each time, so that a viewer attached later receives
-  // the messages from then on.
-  sendto(socket_, text.data(), size, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&addr_),
-         addr_len_);
+  if (connected_) {
+    if (send(socket_, text.data(), size, MSG_NOSIGNAL) >= 0 || (errno != ECONNREFUSED && errno != ENOTCONN))
+      return;
+    // The viewer is gone; another one may be bound in its place already.
+    connected_ = false;
+    if (!Reach()) return;
+  } else if (!FolderChanged() || !Reach()) {
+    return;
+  }
+  send(socket_, text.data(), size, MSG_NOSIGNAL);
 }
 
 }  // namespace kvx
