@@ -87,7 +87,12 @@ bool Discover(ToolContext& ctx, int line_number, const char* fallback, const cha
 // Whether a root found below `volume` is the volume itself or lies inside
 // it: a root that is a link out of the volume would take every step there.
 bool InsideTheVolume(ToolContext& ctx, const std::string& volume, const std::string& root) {
-  return ctx.files.SameFile(volume, root) || StaysInside(ctx.files, ctx.debug, volume, root);
+  // A drive ("~:") is asked about by its root folder. The usual answer, a
+  // root below the volume, is had first, without a message; only when it is
+  // not that is the root compared with the volume itself.
+  const std::string folder = volume.size() == 2 && volume[1] == ':' ? volume + "\\" : volume;
+  return ctx.files.IsWithin(folder, root) || ctx.files.SameFile(volume, root) ||
+         StaysInside(ctx.files, ctx.debug, volume, root);
 }
 
 }  // namespace
