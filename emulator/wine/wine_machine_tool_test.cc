@@ -347,6 +347,36 @@ TEST_F(WineMachine, TheListingBeforeAndAfterTheExampleCommandsIsThePosixToolsLis
   }
 }
 
+// Links on the volume that lead out of it: an account folder and an
+// account file. The Windows tool reads and writes nothing through them and
+// leaves the volume as the POSIX tool does.
+TEST_F(WineMachine, LinksOutOfTheVolumeAreNeitherReadNorWrittenThrough) {
+  TempDir outside;
+  MakeDirs(outside / "john");
+  const std::string john = "\xEF\xBB\xBF[john]\r\nPassword=outside-john\r\n";
+  const std::string user = "\xEF\xBB\xBF[User]\r\nPassword=outside-user\r\n";
+  ASSERT_TRUE(WriteFile(outside / "john/kvxaccount.ini", john));
+  ASSERT_TRUE(WriteFile(outside / "user.ini", user));
+  TempDir volume;
+  fs::copy(kExamples + "/volume", volume.path(), fs::copy_options::recursive);
+  fs::remove_all(volume / "QUARLE.000/john");
+  fs::create_directory_symlink(outside / "john", volume / "QUARLE.000/john");
+  fs::remove(volume / "QUARLE.000/User/kvxaccount.ini");
+  fs::create_symlink(outside / "user.ini", volume / "QUARLE.000/User/kvxaccount.ini");
+
+  WineRun run(volume.path());
+  ASSERT_TRUE(run.emu.up());
+  PosixRun posix(volume.path());
+  ASSERT_TRUE(posix.emu.up());
+  const RunResult windows = run.Commands();
+  ExpectAlike(windows, run, posix.Commands(), posix);
+  EXPECT_EQ(ReadFile(outside / "john/kvxaccount.ini"), john);
+  EXPECT_EQ(ReadFile(outside / "user.ini"), user);
+  EXPECT_EQ(ReadFile(run.emu.volume() + "/kvxaccounts.ini").find("outside-"), std::string::npos);
+  // Nothing was made beside the outside account file.
+  EXPECT_EQ(std::distance(fs::directory_iterator(outside / "john"), fs::directory_iterator()), 1);
+}
+
 TEST_F(WineMachine, AListingWithoutTheModuleEndsWithFive) {
   WineRun run;
   ASSERT_TRUE(run.emu.Set({"calling_interface=fail"}));
