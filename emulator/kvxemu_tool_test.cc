@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/posix/emu_wire.h"
 #include "tests/emu_machine.h"
 #include "tests/tool_harness.h"
 
@@ -76,6 +77,26 @@ TEST(Kvxemu, KnobsAreCheckedAndShownInTheState) {
   std::string help;
   EXPECT_EQ(emu.Emu({"--help"}, &help), 0);
   EXPECT_NE(help.find("ctl set KNOB=VALUE"), std::string::npos);
+}
+
+// A connection kept for the next caller is taken only while its emulator
+// still answers: after a down and an up, the next call reaches the new one.
+TEST(Kvxemu, AKeptConnectionIsNotTakenOnceItsEmulatorIsGone) {
+  TempDir dir;
+  const std::string machine = dir / "machine";
+  MakeDirs(machine);
+  ASSERT_EQ(Emu(machine, {"up", "--power", "off"}).exit_code, 0);
+  EXPECT_EQ(EmuConnection::Connect(machine)->Call({"ctl.state"})[0], "ok");
+  ASSERT_EQ(Emu(machine, {"down"}).exit_code, 0);
+  EXPECT_EQ(EmuConnection::Connect(machine), nullptr);
+  ASSERT_EQ(Emu(machine, {"up", "--power", "on"}).exit_code, 0);
+  std::unique_ptr<EmuConnection> again = EmuConnection::Connect(machine);
+  ASSERT_NE(again, nullptr);
+  const Fields state = again->Call({"ctl.state"});
+  ASSERT_EQ(state.size(), 2u);
+  EXPECT_NE(state[1].find("\"power\": \"on\""), std::string::npos) << state[1];
+  again.reset();
+  Emu(machine, {"down"});
 }
 
 TEST(Kvxemu, AMachineWhoseFolderGoesAwayStops) {

@@ -18,7 +18,9 @@ bool SendFields(int fd, const Fields& fields);
 // Receives one frame; false at the end of the stream or on a bad frame.
 bool ReceiveFields(int fd, Fields& fields);
 
-// One client connection to the machine's emulator.
+// One client connection to the machine's emulator. A connection that ends
+// in good order is kept for the next Connect to the same machine, which
+// takes it when the emulator is still at its other end.
 class EmuConnection {
  public:
   ~EmuConnection();
@@ -29,8 +31,10 @@ class EmuConnection {
   Fields Call(const Fields& request);
 
  private:
-  explicit EmuConnection(int fd) : fd_(fd) {}
+  EmuConnection(int fd, std::string machine) : fd_(fd), machine_(std::move(machine)) {}
   int fd_;
+  std::string machine_;
+  bool broken_ = false;  // a call failed: the stream's state is unknown
 };
 
 }  // namespace kvx
