@@ -101,13 +101,19 @@ bool PosixRegistry::WriteDefaultValue(const std::string& key, const std::string&
   entry.second = value;
   std::ostringstream text;
   for (const auto& [lower, e] : keys) text << Escape(e.first) << '\t' << Escape(e.second) << '\n';
+  // Made new beside the file (a leftover of a writer that was stopped goes
+  // first; a link there is removed, never followed) and renamed over it.
   const std::string temp = path + ".new";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << text.str();
-    if (!out.flush()) return false;
+  unlink(temp.c_str());
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const std::string bytes = text.str();
+  const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  if (close(fd) != 0 || !written || std::rename(temp.c_str(), path.c_str()) != 0) {
+    unlink(temp.c_str());
+    return false;
   }
-  return std::rename(temp.c_str(), path.c_str()) == 0;
+  return true;
 }
 
 }  // namespace kvx
