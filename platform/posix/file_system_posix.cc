@@ -68,9 +68,15 @@ uint32_t StoredBits(const std::string& native) {
 // gets what the name leads to (a link followed), and stays untouched when
 // it leads nowhere.
 uint32_t AttributesOf(const std::string& native, const std::string& name,
-                      struct stat* target = nullptr, bool* leads = nullptr) {
+                      struct stat* target = nullptr, bool* leads = nullptr,
+                      const PathMap::Look* look = nullptr) {
   struct stat st, lst;
-  if (lstat(native.c_str(), &lst) != 0) return kInvalidAttributes;
+  if (look != nullptr && look->looked) {
+    if (!look->exists) return kInvalidAttributes;
+    lst = look->st;
+  } else if (lstat(native.c_str(), &lst) != 0) {
+    return kInvalidAttributes;
+  }
   const bool link = S_ISLNK(lst.st_mode);
   if (!link) {
     st = lst;
@@ -283,12 +289,13 @@ std::unique_ptr<File> PosixFileSystem::Open(const std::string& path, const char*
 
 std::unique_ptr<File> PosixFileSystem::CreateNew(const std::string& path, int* error) {
   std::string native;
-  if (!paths_.ToNative(path, native)) {
+  PathMap::Look look;
+  if (!paths_.ToNative(path, native, &look)) {
     if (error) *error = kErrorFileNotFound;
     return nullptr;
   }
-  struct stat st;
-  if (lstat(native.c_str(), &st) == 0) {
+  struct stat st = look.st;
+  if (look.looked ? look.exists : lstat(native.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))) {
       if (error) *error = kErrorAccessDenied;
       return nullptr;
@@ -365,8 +372,9 @@ bool PosixFileSystem::FindFiles(const std::string& pattern, std::vector<FindEntr
 
 uint32_t PosixFileSystem::GetAttributes(const std::string& path) {
   std::string native;
-  if (!paths_.ToNative(path, native)) return kInvalidAttributes;
-  return AttributesOf(native, BaseName(native));
+  PathMap::Look look;
+  if (!paths_.ToNative(path, native, &look)) return kInvalidAttributes;
+  return AttributesOf(native, BaseName(native), nullptr, nullptr, &look);
 }
 
 bool PosixFileSystem::SetAttributes(const std::string& path, uint32_t attributes) {
@@ -404,9 +412,11 @@ bool PosixFileSystem::GetLastWriteTime(const std::string& path, int64_t& time) {
 
 bool PosixFileSystem::DeleteFile(const std::string& path) {
   std::string native;
-  if (!paths_.ToNative(path, native)) return false;
-  struct stat st;
-  if (lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  PathMap::Look look;
+  if (!paths_.ToNative(path, native, &look)) return false;
+  struct stat st = look.st;
+  if (look.looked ? !look.exists : lstat(native.c_str(), &st) != 0) return false;
+  if (S_ISDIR(st.st_mode)) return false;
   if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) return false;  // read-only
   return unlink(native.c_str()) == 0;
 }
@@ -427,9 +437,10 @@ bool PosixFileSystem::CreateDirectory(const std::string& path) {
 
 bool PosixFileSystem::ReplaceFile(const std::string& from, const std::string& to) {
   std::string a, b;
-  if (!paths_.ToNative(from, a) || !paths_.ToNative(to, b)) return false;
-  struct stat st;
-  const bool existed = lstat(b.c_str(), &st) == 0;
+  PathMap::Look look;
+  if (!paths_.ToNative(from, a) || !paths_.ToNative(to, b, &look)) return false;
+  struct stat st = look.st;
+  const bool existed = look.looked ? look.exists : lstat(b.c_str(), &st) == 0;
   if (existed && (!S_ISLNK(st.st_mode) || stat(b.c_str(), &st) == 0)) {
     // As on Windows: a read-only file or a folder is not replaced, even by
     // root.

@@ -106,8 +106,9 @@ std::string PathMap::DriveLink(char letter) const {
   return link;
 }
 
-bool PathMap::ToNative(std::string_view path, std::string& native) const {
+bool PathMap::ToNative(std::string_view path, std::string& native, Look* look) const {
   native.clear();
+  if (look != nullptr) *look = Look();
   if (path.empty()) return false;
   if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return false;
 
@@ -158,7 +159,12 @@ bool PathMap::ToNative(std::string_view path, std::string& native) const {
     if (native.back() != '/') native += '/';
     native += part;
   }
-  if (parts.empty() || Exists(native)) return true;
+  if (parts.empty()) return true;
+  struct stat st;
+  if (lstat(native.c_str(), &st) == 0) {
+    if (look != nullptr) *look = Look{true, true, st};
+    return true;
+  }
 
   // A folder that exists as written leaves only the last name to look up.
   if (parts.size() > 1) {
@@ -166,7 +172,11 @@ bool PathMap::ToNative(std::string_view path, std::string& native) const {
     const std::string folder = native.substr(0, cut == 0 ? 1 : cut);
     if (Exists(folder)) {
       std::string found;
-      if (FindIgnoringCase(folder, parts.back(), found)) native = native.substr(0, cut + 1) + found;
+      if (FindIgnoringCase(folder, parts.back(), found)) {
+        native = native.substr(0, cut + 1) + found;
+      } else if (look != nullptr) {
+        look->looked = true;  // no such name, in any case
+      }
       return true;
     }
   }

@@ -5,6 +5,8 @@
 // a rooted path without a drive is on "Z:"; a relative path is relative to
 // the working folder; both "\" and "/" separate; a name that is not found
 // exactly is looked up without regard to case.
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -15,10 +17,20 @@ class PathMap {
  public:
   explicit PathMap(std::string machine_folder);
 
+  // What the mapping saw of the mapped path itself, when it looked: its
+  // lstat, or that nothing of that name (in any case) is there.
+  struct Look {
+    bool looked = false;
+    bool exists = false;
+    struct stat st {};
+  };
+
   // The POSIX path for `windows_path`. False, with `native` empty, when the
   // path names no place on this machine: an undefined drive, a device
-  // ("\\.\NAME"), a network path, or an empty text.
-  bool ToNative(std::string_view windows_path, std::string& native) const;
+  // ("\\.\NAME"), a network path, or an empty text. `look`, when given,
+  // gets what was seen of the path on the way, which spares the caller a
+  // look of its own.
+  bool ToNative(std::string_view windows_path, std::string& native, Look* look = nullptr) const;
 
   // The Windows form of an absolute POSIX path: "Z:" and "\" separators.
   static std::string ToWindows(std::string_view native_absolute);

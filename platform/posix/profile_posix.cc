@@ -76,9 +76,8 @@ bool ReadFrom(int fd, off_t size, std::string& bytes) {
 // A file that exists and may not be written: a folder, pipe or device, or
 // a file whose owner may not write it (the read-only attribute), whoever
 // asks.
-bool RefusesWrites(const struct stat& st) {
-  return !S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR);
-}
+bool RefusesWrites(mode_t mode) { return !S_ISREG(mode) || !(mode & S_IWUSR); }
+bool RefusesWrites(const struct stat& st) { return RefusesWrites(st.st_mode); }
 
 // Whether a write to `native` could be carried out: an existing file that
 // is not read-only, or a new one in an existing folder.
@@ -259,7 +258,9 @@ PosixPrivateProfile::HeldFile& PosixPrivateProfile::HeldFile::operator=(HeldFile
     fd = other.fd;
     dev = other.dev;
     ino = other.ino;
+    mode = other.mode;
     other.fd = -1;
+    other.mode = 0;
   }
   return *this;
 }
@@ -267,14 +268,19 @@ PosixPrivateProfile::HeldFile& PosixPrivateProfile::HeldFile::operator=(HeldFile
 void PosixPrivateProfile::HeldFile::Close() {
   if (fd >= 0) close(fd);
   fd = -1;
+  mode = 0;
 }
 
-bool PosixPrivateProfile::HeldFile::Read(const std::string& native, std::string& bytes) {
+bool PosixPrivateProfile::HeldFile::Read(const std::string& native, const struct stat* seen,
+                                         std::string& bytes) {
   bytes.clear();
   // The file the name gives now: the one held, as long as the name still
-  // leads to it; another one (the file was replaced) is opened instead.
+  // leads to it; another one (the file was replaced) is opened instead. A
+  // regular file just seen by its name (no link) needs no second look.
   struct stat st;
-  if (stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (seen != nullptr && S_ISREG(seen->st_mode)) {
+    st = *seen;
+  } else if (stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     Close();
     return false;
   }
@@ -295,6 +301,7 @@ bool PosixPrivateProfile::HeldFile::Read(const std::string& native, std::string&
     Close();
     return false;
   }
+  mode = st.st_mode;
   return true;
 }
 
@@ -374,7 +381,8 @@ void PosixPrivateProfile::Rebuild(Cached& entry) {
 
 PosixPrivateProfile::Cached* PosixPrivateProfile::Load(const std::string& file) {
   std::string path;
-  if (!paths_.ToNative(file, path)) return nullptr;
+  PathMap::Look look;
+  if (!paths_.ToNative(file, path, &look)) return nullptr;
   Cached* entry = nullptr;
   for (Cached& c : cache_)
     if (c.path == path) entry = &c;
@@ -394,7 +402,7 @@ PosixPrivateProfile::Cached* PosixPrivateProfile::Load(const std::string& file) 
   }
   entry->used = ++clock_;
   std::string bytes;
-  const bool exists = entry->file.Read(path, bytes);
+  const bool exists = entry->file.Read(path, look.looked && look.exists ? &look.st : nullptr, bytes);
   if (fresh || exists != entry->exists || bytes != entry->bytes) {
     entry->exists = exists;
     entry->bytes = std::move(bytes);
@@ -462,7 +470,9 @@ uint32_t PosixPrivateProfile::GetSectionNames(std::u16string& buffer, uint32_t s
 bool PosixPrivateProfile::WriteString(const std::string& section, const std::string& key,
                                       const std::string& value, const std::string& file) {
   Cached* entry = Load(file);
-  if (entry == nullptr || !Writable(entry->path)) return false;
+  // The file just read says it; a missing one, its folder.
+  if (entry == nullptr) return false;
+  if (entry->file.mode != 0 ? RefusesWrites(entry->file.mode) : !Writable(entry->path)) return false;
   entry->pending.push_back({CString(section), CString(key), CString(value)});
   Apply(entry->view, entry->pending.back());
   return true;
@@ -472,7 +482,7 @@ bool PosixPrivateProfile::WriteBack(Cached& entry) {
   if (entry.pending.empty()) return true;
   // The writes go onto what the file holds now.
   std::string bytes;
-  const bool exists = entry.file.Read(entry.path, bytes);
+  const bool exists = entry.file.Read(entry.path, nullptr, bytes);
   if (exists != entry.exists || bytes != entry.bytes) {
     entry.exists = exists;
     entry.bytes = std::move(bytes);

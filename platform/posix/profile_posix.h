@@ -91,14 +91,16 @@ class PosixPrivateProfile : public PrivateProfile {
   struct HeldFile {
     int fd = -1;
     unsigned long long dev = 0, ino = 0;
+    unsigned mode = 0;  // of the last read that found the file, else 0
     HeldFile() = default;
     HeldFile(HeldFile&& other) noexcept { *this = std::move(other); }
     HeldFile& operator=(HeldFile&& other) noexcept;
     ~HeldFile() { Close(); }
     void Close();
     // The bytes of the regular file that `native` names now, read whole;
-    // false (and nothing) when there is none or it cannot be read.
-    bool Read(const std::string& native, std::string& bytes);
+    // false (and nothing) when there is none or it cannot be read. `seen`,
+    // when given, is the name's lstat taken just before.
+    bool Read(const std::string& native, const struct stat* seen, std::string& bytes);
   };
   struct Cached {
     std::string path;  // native
