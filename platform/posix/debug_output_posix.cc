@@ -60,7 +60,7 @@ bool PosixDebugOutput::FolderChanged() {
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   const long long age_ms = (now.tv_sec - st.st_ctim.tv_sec) * 1000LL + (now.tv_nsec - st.st_ctim.tv_nsec) / 1000000;
-  return age_ms < 100 || age_ms < 0;
+  return age_ms < 100;  // a clock set back gives a negative age: looked at too
 }
 
 void PosixDebugOutput::Write(std::string_view text) {
