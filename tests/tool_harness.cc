@@ -148,7 +148,11 @@ ToolSandbox::ToolSandbox() {
     chmod((root_ / dir).c_str(), 0777);
   }
   namespace fs = std::filesystem;
-  fs::copy_file(KVX_TOOL_PATH, tool());
+  // The tool (some 50 MB with its libraries inside) is linked into the
+  // sandbox when both are on one file system, copied otherwise.
+  std::error_code linked;
+  fs::create_hard_link(KVX_TOOL_PATH, tool(), linked);
+  if (linked) fs::copy_file(KVX_TOOL_PATH, tool());
   fs::copy_file(KVX_SCHEMA_PATH, bin() + "/KVXRemoteCmd.xsd");
   chmod(tool().c_str(), 0755);
   chmod((bin() + "/KVXRemoteCmd.xsd").c_str(), 0644);
