@@ -40,7 +40,7 @@ PosixDebugOutput::PosixDebugOutput(std::string machine_folder)
 PosixDebugOutput::~PosixDebugOutput() {
   if (socket_ >= 0) close(socket_);
   if (folder_fd_ >= 0) close(folder_fd_);
-  if (watch_ >= 0) close(watch_);
+  if (folder_look_ >= 0) close(folder_look_);
 }
 
 bool PosixDebugOutput::Reach() {
@@ -50,7 +50,7 @@ bool PosixDebugOutput::Reach() {
 
 bool PosixDebugOutput::FolderChanged() {
   struct stat st;
-  if (watch_ < 0 || fstat(watch_, &st) != 0) return true;
+  if (folder_look_ < 0 || fstat(folder_look_, &st) != 0) return true;
   const bool same = st.st_ctim.tv_sec == seen_sec_ && st.st_ctim.tv_nsec == seen_nsec_;
   seen_sec_ = st.st_ctim.tv_sec;
   seen_nsec_ = st.st_ctim.tv_nsec;
@@ -75,7 +75,7 @@ void PosixDebugOutput::Write(std::string_view text) {
     if (socket_ < 0) return;
     timeval timeout{5, 0};
     setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    watch_ = open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    folder_look_ = open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     // The folder's time is taken before the first try, so that a viewer
     // binding in between changes it.
     FolderChanged();

@@ -33,7 +33,7 @@ class PosixDebugOutput : public DebugOutput {
   std::string folder_;
   int socket_ = -1;
   int folder_fd_ = -1;
-  int watch_ = -1;  // the machine folder, for its change time
+  int folder_look_ = -1;  // the machine folder (O_PATH), for its change time
   long long seen_sec_ = -1, seen_nsec_ = 0;
   bool ready_ = false;
   bool connected_ = false;
